@@ -1,0 +1,120 @@
+// What all record files share: paths, the data directory lock, text lines of comma-terminated
+// fields, fixed-size records packed field by field, and replacement through a temporary file.
+//
+// Rules every store unit follows:
+//  - Readers need no lock: they read a file whole (ReadTextFile / ReadRecordFile) and work on
+//    the bytes in memory.
+//  - Every change of a record file happens under DataLock of the data directory, taken once for
+//    the whole read-modify-write of an operation (the lock is re-entrant within a process, so
+//    the write helpers below may take it again).
+//  - A rewrite builds the new content in memory and hands it to RewriteViaTemp, which writes the
+//    temporary file, flushes it to disk and renames it over the old file in one step.
+//  - Text record files are written with CR LF line ends (kLineEnd); readers accept CR LF and a
+//    bare LF alike.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr std::string_view kLineEnd = "\r\n";
+
+// ---- Paths ---------------------------------------------------------------------------------
+
+// dataDir + name ("%s%s"); dataDir ends with its separator.
+std::string DataFilePath(const std::string& dataDir, std::string_view name);
+// The folder directory: dataDir + folder number ("%s%d").
+std::string FolderDirPath(const std::string& dataDir, int folder);
+// A file in a folder directory: dataDir + folder + "/" + name ("%s%d/%s").
+std::string FolderFilePath(const std::string& dataDir, int folder, std::string_view name);
+// Creates the folder directory; an existing one is no error. 0 or -1.
+int EnsureFolderDir(const std::string& dataDir, int folder);
+
+// ---- Locking -------------------------------------------------------------------------------
+
+// Exclusive lock of the data directory (flock on the lock file "board.lock" in it), held for
+// the lifetime of the object. Re-entrant within the process: nested locks of the same
+// directory only count. Blocks until the lock is had.
+class DataLock {
+public:
+    explicit DataLock(const std::string& dataDir);
+    ~DataLock();
+    DataLock(const DataLock&) = delete;
+    DataLock& operator=(const DataLock&) = delete;
+
+private:
+    std::string key_;
+};
+
+// ---- Low-level file operations -------------------------------------------------------------
+
+// Opens read-write (binary); when that fails, creates the file (owner read and write) and
+// opens it read-write. Never truncates. A descriptor or -1.
+int OpenRecordFile(const std::string& path);
+// Size in bytes, or -1 when the file cannot be opened.
+long FileSize(const std::string& path);
+bool FileExists(const std::string& path);
+
+// Reads a whole file. false when it does not exist or cannot be read (bytes then empty).
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+
+// Replaces path by content: writes tmpPath (an existing one is removed first), flushes it to
+// disk and renames it over path in a single step, so a reader sees the old file or the new one.
+// Takes the lock of dataDir. 0, or -1 when the temporary file could not be written (the old
+// file is then untouched and the temporary file removed).
+int RewriteViaTemp(const std::string& dataDir, const std::string& path,
+                   const std::string& tmpPath, std::string_view content);
+
+// Appends bytes at the end of path under the lock. When create is false and the file does not
+// exist, nothing is written and -1 results. 0 on success, -1 on failure.
+int AppendToFile(const std::string& dataDir, const std::string& path, std::string_view bytes,
+                 bool create);
+
+// Writes bytes at the byte offset (in place) under the lock; the file is opened with
+// OpenRecordFile. 0, or -1 when the whole write could not be done.
+int WriteAt(const std::string& dataDir, const std::string& path, long offset,
+            std::string_view bytes);
+
+// ---- Text record files ---------------------------------------------------------------------
+
+// Splits file bytes into lines as a reader with a line buffer of bufferSize bytes sees them:
+// CR LF and bare LF end a line (a CR before the LF never reaches the line); a line longer than
+// bufferSize - 2 characters arrives in pieces of bufferSize - 1 bytes, each taken as a line of
+// its own; the last line needs no line end. Line ends are not part of the returned lines.
+std::vector<std::string_view> SplitTextLines(std::string_view bytes, size_t bufferSize = 1000);
+
+// Like SplitTextLines, but each element is the raw line as stored, line end included, so that
+// rewrites can copy unchanged lines byte for byte. Pieces of a long line are returned as the
+// stored bytes they came from (the last piece carries the line end).
+std::vector<std::string_view> SplitRawLines(std::string_view bytes, size_t bufferSize = 1000);
+
+// Cuts a line at its commas from the left: fields[i] is the text between the previous comma
+// (or the line start) and the next comma. Only fields followed by a comma are returned; what
+// follows the last comma is left out. Commas are found as FindText finds them.
+std::vector<std::string_view> CutFields(std::string_view line);
+
+// The first characters of value that fit a slot of slotSize bytes with its terminator: at most
+// slotSize - 1 bytes, ending at an embedded NUL.
+std::string CutToSlot(std::string_view value, size_t slotSize);
+
+// Decimal conversion as the stored numbers are read: leading blanks, optional sign, digits;
+// anything else (or nothing) reads as 0. Out-of-range values are clamped to 32 bits.
+int32_t ParseInt(std::string_view text);
+
+// ---- Fixed-size records --------------------------------------------------------------------
+
+// Reads a fixed-record file whole, creating it empty when missing (as OpenRecordFile does).
+// The result holds only complete records: a trailing partial record is dropped.
+std::string ReadRecordFile(const std::string& path, size_t recordSize);
+// Number of complete records in a fixed-record file (0 when it cannot be opened).
+long CountRecords(const std::string& path, size_t recordSize);
+
+// Field packing at explicit offsets, little-endian, independent of struct layout.
+int32_t GetInt32(std::string_view record, size_t offset);
+void PutInt32(std::string& record, size_t offset, int32_t value);
+// Text of a fixed character field: the bytes up to the first NUL within the field.
+std::string GetText(std::string_view record, size_t offset, size_t size);
+// Writes value into the field, cut to size - 1 bytes, the rest of the field zero.
+void PutText(std::string& record, size_t offset, size_t size, std::string_view value);
