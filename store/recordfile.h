@@ -2,7 +2,7 @@
 // fields, fixed-size records packed field by field, and replacement through a temporary file.
 //
 // Rules every store unit follows:
-//  - Readers need no lock: they read a file whole (ReadTextFile / ReadRecordFile) and work on
+//  - Readers need no lock: they read a file whole (ReadWholeFile / ReadRecordFile) and work on
 //    the bytes in memory.
 //  - Every change of a record file happens under DataLock of the data directory, taken once for
 //    the whole read-modify-write of an operation (the lock is re-entrant within a process, so
@@ -36,7 +36,10 @@ int EnsureFolderDir(const std::string& dataDir, int folder);
 
 // Exclusive lock of the data directory (flock on the lock file "board.lock" in it), held for
 // the lifetime of the object. Re-entrant within the process: nested locks of the same
-// directory only count. Blocks until the lock is had.
+// directory only count. Blocks until the lock is had. It excludes other processes (each request
+// is one), not other threads of this process. When the lock file cannot be opened or created
+// (the data directory is missing or not writable) the operation goes on without the lock: its
+// own file operations then fail or succeed as they would.
 class DataLock {
 public:
     explicit DataLock(const std::string& dataDir);
@@ -96,7 +99,8 @@ std::vector<std::string_view> SplitRawLines(std::string_view bytes, size_t buffe
 std::vector<std::string_view> CutFields(std::string_view line);
 
 // The first characters of value that fit a slot of slotSize bytes with its terminator: at most
-// slotSize - 1 bytes, ending at an embedded NUL.
+// slotSize - 1 bytes, ending at an embedded NUL. The cut never splits a two-byte character
+// (a lone lead byte would swallow the comma written after the field).
 std::string CutToSlot(std::string_view value, size_t slotSize);
 
 // Decimal conversion as the stored numbers are read: leading blanks, optional sign, digits;
@@ -111,10 +115,11 @@ std::string ReadRecordFile(const std::string& path, size_t recordSize);
 // Number of complete records in a fixed-record file (0 when it cannot be opened).
 long CountRecords(const std::string& path, size_t recordSize);
 
-// Field packing at explicit offsets, little-endian, independent of struct layout.
+// Field packing at explicit offsets, little-endian, independent of struct layout. The Put
+// functions grow a record that is too short with zero bytes; GetInt32 reads 0 past the end.
 int32_t GetInt32(std::string_view record, size_t offset);
 void PutInt32(std::string& record, size_t offset, int32_t value);
 // Text of a fixed character field: the bytes up to the first NUL within the field.
 std::string GetText(std::string_view record, size_t offset, size_t size);
-// Writes value into the field, cut to size - 1 bytes, the rest of the field zero.
+// Writes value into the field, cut as CutToSlot cuts it, the rest of the field zero.
 void PutText(std::string& record, size_t offset, size_t size, std::string_view value);

@@ -1,0 +1,402 @@
+#include "store/recordfile.h"
+
+#include "cgi/dbcs.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// ---- Paths ---------------------------------------------------------------------------------
+
+std::string DataFilePath(const std::string& dataDir, std::string_view name) {
+    std::string path = dataDir;
+    path.append(name);
+    return path;
+}
+
+std::string FolderDirPath(const std::string& dataDir, int folder) {
+    return dataDir + std::to_string(folder);
+}
+
+std::string FolderFilePath(const std::string& dataDir, int folder, std::string_view name) {
+    std::string path = FolderDirPath(dataDir, folder);
+    path += '/';
+    path.append(name);
+    return path;
+}
+
+int EnsureFolderDir(const std::string& dataDir, int folder) {
+    const std::string dir = FolderDirPath(dataDir, folder);
+    if (mkdir(dir.c_str(), 0700) == 0) return 0;
+    struct stat st;
+    if (errno == EEXIST && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return 0;
+    return -1;
+}
+
+// ---- Locking -------------------------------------------------------------------------------
+
+namespace {
+
+// One entry per locked lock file (keyed by device and inode, so that two spellings of one
+// directory share the lock). The entry belongs to the process that took it: a child created
+// by fork while the lock was held inherits the map but not the right to the lock.
+struct HeldLock {
+    int fd = -1;
+    int count = 0;
+    pid_t owner = 0;
+};
+
+std::mutex& LockTableMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::map<std::string, HeldLock>& LockTable() {
+    static std::map<std::string, HeldLock> table;
+    return table;
+}
+
+}  // namespace
+
+DataLock::DataLock(const std::string& dataDir) {
+    const std::string path = dataDir + "board.lock";
+    int fd;
+    do {
+        fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    // Without a lock file (the data directory is missing or not writable) the operation runs
+    // unlocked: it fails on its own files anyway, and a missing lock must not block reads
+    // that create nothing.
+    if (fd < 0) return;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        close(fd);
+        return;
+    }
+    std::string key = std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+                      std::to_string(static_cast<unsigned long long>(st.st_ino));
+
+    std::lock_guard<std::mutex> guard(LockTableMutex());
+    auto& table = LockTable();
+    const pid_t self = getpid();
+    auto it = table.find(key);
+    if (it != table.end() && it->second.owner == self) {
+        ++it->second.count;
+        close(fd);
+        key_ = std::move(key);
+        return;
+    }
+    if (it != table.end()) {
+        // Inherited through fork: drop our copy of the descriptor without unlocking (an
+        // unlock would release the parent's lock, which shares the open file).
+        close(it->second.fd);
+        table.erase(it);
+    }
+    int rc;
+    do {
+        rc = flock(fd, LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        close(fd);
+        return;
+    }
+    table[key] = HeldLock{fd, 1, self};
+    key_ = std::move(key);
+}
+
+DataLock::~DataLock() {
+    if (key_.empty()) return;
+    std::lock_guard<std::mutex> guard(LockTableMutex());
+    auto& table = LockTable();
+    auto it = table.find(key_);
+    if (it == table.end() || it->second.owner != getpid()) return;
+    if (--it->second.count > 0) return;
+    flock(it->second.fd, LOCK_UN);
+    close(it->second.fd);
+    table.erase(it);
+}
+
+// ---- Low-level file operations -------------------------------------------------------------
+
+namespace {
+
+int OpenRetry(const char* path, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = open(path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Writes all bytes at the current position (offset < 0) or at offset; false on failure.
+bool WriteAll(int fd, std::string_view bytes, off_t offset = -1) {
+    const char* p = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t n = offset < 0 ? write(fd, p, left) : pwrite(fd, p, left, offset);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return false;
+        p += n;
+        left -= static_cast<size_t>(n);
+        if (offset >= 0) offset += n;
+    }
+    return true;
+}
+
+bool ReadAll(int fd, std::string& bytes) {
+    bytes.clear();
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
+    char buf[65536];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            bytes.clear();
+            return false;
+        }
+        if (n == 0) return true;
+        bytes.append(buf, static_cast<size_t>(n));
+    }
+}
+
+}  // namespace
+
+int OpenRecordFile(const std::string& path) {
+    int fd = OpenRetry(path.c_str(), O_RDWR);
+    if (fd >= 0) return fd;
+    return OpenRetry(path.c_str(), O_RDWR | O_CREAT, 0600);
+}
+
+long FileSize(const std::string& path) {
+    int fd = OpenRetry(path.c_str(), O_RDONLY);
+    if (fd < 0) return -1;
+    struct stat st;
+    long size = -1;
+    if (fstat(fd, &st) == 0) size = static_cast<long>(st.st_size);
+    close(fd);
+    return size;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    int fd = OpenRetry(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    bool ok = ReadAll(fd, bytes);
+    close(fd);
+    return ok;
+}
+
+int RewriteViaTemp(const std::string& dataDir, const std::string& path,
+                   const std::string& tmpPath, std::string_view content) {
+    DataLock lock(dataDir);
+    unlink(tmpPath.c_str());
+    int fd = OpenRetry(tmpPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) return -1;
+    // The new file keeps the permissions of the one it replaces.
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
+    bool ok = WriteAll(fd, content) && fsync(fd) == 0;
+    if (close(fd) != 0) ok = false;
+    if (ok && rename(tmpPath.c_str(), path.c_str()) == 0) return 0;
+    unlink(tmpPath.c_str());
+    return -1;
+}
+
+int AppendToFile(const std::string& dataDir, const std::string& path, std::string_view bytes,
+                 bool create) {
+    DataLock lock(dataDir);
+    int flags = O_WRONLY | O_APPEND | (create ? O_CREAT : 0);
+    int fd = OpenRetry(path.c_str(), flags, 0600);
+    if (fd < 0) return -1;
+    bool ok = WriteAll(fd, bytes);
+    if (close(fd) != 0) ok = false;
+    return ok ? 0 : -1;
+}
+
+int WriteAt(const std::string& dataDir, const std::string& path, long offset,
+            std::string_view bytes) {
+    if (offset < 0) return -1;
+    DataLock lock(dataDir);
+    int fd = OpenRecordFile(path);
+    if (fd < 0) return -1;
+    bool ok = WriteAll(fd, bytes, static_cast<off_t>(offset));
+    if (close(fd) != 0) ok = false;
+    return ok ? 0 : -1;
+}
+
+// ---- Text record files ---------------------------------------------------------------------
+
+namespace {
+
+// One line as a reader with a buffer of bufferSize bytes takes it in text mode. CR LF counts
+// as the single character LF; a CR that is the last byte of the file is dropped like a line
+// end. text is the line without its end, raw the stored bytes including it.
+template <typename Sink>
+void SplitLines(std::string_view bytes, size_t bufferSize, Sink sink) {
+    const size_t room = bufferSize > 1 ? bufferSize - 1 : 1;  // characters per read
+    const size_t n = bytes.size();
+    size_t pos = 0;
+    while (pos < n) {
+        const size_t start = pos;
+        size_t textEnd = 0;
+        bool ended = false;
+        size_t count = 0;
+        while (count < room && pos < n) {
+            const char c = bytes[pos];
+            if (c == '\n') {
+                textEnd = pos;
+                pos += 1;
+                ended = true;
+                break;
+            }
+            if (c == '\r' && (pos + 1 == n || bytes[pos + 1] == '\n')) {
+                textEnd = pos;
+                pos += (pos + 1 == n) ? 1 : 2;
+                ended = true;
+                break;
+            }
+            ++pos;
+            ++count;
+        }
+        if (!ended) textEnd = pos;
+        sink(bytes.substr(start, textEnd - start), bytes.substr(start, pos - start));
+    }
+}
+
+}  // namespace
+
+std::vector<std::string_view> SplitTextLines(std::string_view bytes, size_t bufferSize) {
+    std::vector<std::string_view> lines;
+    SplitLines(bytes, bufferSize,
+               [&](std::string_view text, std::string_view) { lines.push_back(text); });
+    return lines;
+}
+
+std::vector<std::string_view> SplitRawLines(std::string_view bytes, size_t bufferSize) {
+    std::vector<std::string_view> lines;
+    SplitLines(bytes, bufferSize,
+               [&](std::string_view, std::string_view raw) { lines.push_back(raw); });
+    return lines;
+}
+
+std::vector<std::string_view> CutFields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    for (;;) {
+        int comma = FindText(line, ",");
+        if (comma < 0) break;
+        fields.push_back(line.substr(0, static_cast<size_t>(comma)));
+        line.remove_prefix(static_cast<size_t>(comma) + 1);
+    }
+    return fields;
+}
+
+std::string CutToSlot(std::string_view value, size_t slotSize) {
+    if (slotSize == 0) return std::string();
+    const size_t nul = value.find('\0');
+    if (nul != std::string_view::npos) value = value.substr(0, nul);
+    const size_t limit = slotSize - 1;
+    if (value.size() <= limit) return std::string(value);
+    // Cut on a character boundary: a lead byte whose second byte would fall outside the slot
+    // goes too (a lone lead byte would swallow the comma written after the field).
+    size_t i = 0;
+    while (i < limit) {
+        size_t step = IsLeadByte(value[i]) ? 2 : 1;
+        if (i + step > limit) break;
+        i += step;
+    }
+    return std::string(value.substr(0, i));
+}
+
+int32_t ParseInt(std::string_view text) {
+    size_t i = 0;
+    const size_t n = text.size();
+    while (i < n && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\v' ||
+                     text[i] == '\f' || text[i] == '\r'))
+        ++i;
+    bool negative = false;
+    if (i < n && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int64_t value = 0;
+    const int64_t cap = static_cast<int64_t>(INT32_MAX) + 1;
+    while (i < n && text[i] >= '0' && text[i] <= '9') {
+        if (value < cap) value = value * 10 + (text[i] - '0');
+        ++i;
+    }
+    if (value > cap) value = cap;
+    if (negative) value = -value;
+    if (value > INT32_MAX) value = INT32_MAX;
+    return static_cast<int32_t>(value);
+}
+
+// ---- Fixed-size records --------------------------------------------------------------------
+
+std::string ReadRecordFile(const std::string& path, size_t recordSize) {
+    std::string bytes;
+    int fd = OpenRecordFile(path);
+    if (fd < 0) fd = OpenRetry(path.c_str(), O_RDONLY);  // a read-only file is still read
+    if (fd < 0) return bytes;
+    if (!ReadAll(fd, bytes)) bytes.clear();
+    close(fd);
+    if (recordSize == 0) {
+        bytes.clear();
+    } else {
+        bytes.resize(bytes.size() - bytes.size() % recordSize);
+    }
+    return bytes;
+}
+
+long CountRecords(const std::string& path, size_t recordSize) {
+    long size = FileSize(path);
+    if (size <= 0 || recordSize == 0) return 0;
+    return size / static_cast<long>(recordSize);
+}
+
+int32_t GetInt32(std::string_view record, size_t offset) {
+    if (offset > record.size() || record.size() - offset < 4) return 0;
+    const auto b = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(record[offset + i])); };
+    const uint32_t u = b(0) | (b(1) << 8) | (b(2) << 16) | (b(3) << 24);
+    return static_cast<int32_t>(u);
+}
+
+void PutInt32(std::string& record, size_t offset, int32_t value) {
+    if (record.size() < offset + 4) record.resize(offset + 4, '\0');
+    const uint32_t u = static_cast<uint32_t>(value);
+    record[offset] = static_cast<char>(u & 0xFF);
+    record[offset + 1] = static_cast<char>((u >> 8) & 0xFF);
+    record[offset + 2] = static_cast<char>((u >> 16) & 0xFF);
+    record[offset + 3] = static_cast<char>((u >> 24) & 0xFF);
+}
+
+std::string GetText(std::string_view record, size_t offset, size_t size) {
+    if (offset >= record.size()) return std::string();
+    std::string_view field = record.substr(offset, size);
+    const size_t nul = field.find('\0');
+    if (nul != std::string_view::npos) field = field.substr(0, nul);
+    return std::string(field);
+}
+
+void PutText(std::string& record, size_t offset, size_t size, std::string_view value) {
+    if (size == 0) return;
+    if (record.size() < offset + size) record.resize(offset + size, '\0');
+    const std::string cut = CutToSlot(value, size);
+    record.replace(offset, cut.size(), cut);
+    std::fill(record.begin() + static_cast<long>(offset + cut.size()),
+              record.begin() + static_cast<long>(offset + size), '\0');
+}
