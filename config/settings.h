@@ -1,0 +1,51 @@
+// The installation settings: one small text file next to the program, one line per key
+// ("KEY,value,"), read at the start of every run and written back by the system settings page.
+#pragma once
+
+#include <string>
+
+#include "config/language.h"
+
+struct SystemSettings {
+    // Slot sizes of the text settings (bytes, terminator included): values are cut to one
+    // byte less when read.
+    static constexpr size_t kPathSize = 1002;     // LANGUAGE, paths, URLs, LOGOFF_URL
+    static constexpr size_t kPictureSize = 252;   // LOGIN_GIF, BACK_GIF
+    static constexpr size_t kLogDateSize = 10;    // LOG_DATE
+
+    std::string LANGUAGE = "japan.lng";  // language file, relative to the working directory
+    std::string CG_FILE_PATH;       // directory of the web files (pictures, link.html), ends "/"
+    std::string CG_FILE_WEB_PATH;   // URL prefix of CG_FILE_PATH, ends "/"
+    std::string DATA_FILE_PATH;     // data directory of the record files, ends "/"
+    std::string ADD_FILE_PATH;      // directory of message attachments, ends "/"
+    std::string ADD_FILE_WEB_PATH;  // URL prefix of ADD_FILE_PATH, ends "/"
+    std::string LOGIN_GIF;          // picture of the login page (under CG_FILE_WEB_PATH)
+    std::string BACK_GIF;           // background picture of the pages
+    std::string LOG_DATE;           // days the access log keeps (decimal text; 0/empty: no log)
+    int DATETIME = 1;               // 1: lists show date and time; 2: date only
+    int IECOLS = 80;                // text area columns for MSIE browsers
+    int NSCOLS = 60;                // text area columns for other browsers
+    int ROWS = 8;                   // text area rows
+    int MYDATA = 0;                 // 0: users may edit their own data; 1: they may not
+    int MAX_CONTENTS = 4000;        // largest message text in bytes
+    std::string LOGOFF_URL;         // page after log-off; empty: the login page
+    int FRAME_DIVIDE = 20;          // width of the menu frame in percent
+
+    // Held for the run beside the settings, not stored in the file; set by the entry.
+    std::string settingsFile;       // the settings file name
+    std::string scriptName;         // the program's own name, target of every form and link
+
+    bool operator==(const SystemSettings&) const = default;
+};
+
+// Sets every setting to its default, reads the settings file (creating it with the values of a
+// new installation when it does not exist, and working with those values), then loads the
+// messages of the language file named by LANGUAGE into messages. settingsFile and scriptName
+// are left as they are.
+void LoadSettings(SystemSettings& settings, MessageTable& messages, const std::string& fileName);
+
+// Writes the settings file anew from the current values, one "KEY,value," line per key in the
+// fixed order (LOGOFF_URL only when it is not empty). The new file replaces the old one in a
+// single rename, so a run reading it sees the old file or the new one. 0, or -1 when the file
+// could not be written (the old file is then unchanged).
+int SaveSettings(const SystemSettings& settings, const std::string& fileName);
