@@ -1,0 +1,303 @@
+#include "store/groups.h"
+
+#include "cgi/dbcs.h"
+#include "store/recordfile.h"
+
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+constexpr std::string_view kGroupFile = "group.mst";
+constexpr std::string_view kGroupSaveTemp = "F_GROUP_MST.TMP";
+constexpr std::string_view kGroupDeleteTemp = "TEMP";
+constexpr std::string_view kMemberFile = "g_user.mst";
+constexpr std::string_view kMemberTemp = "g_user.mst.TMP";
+
+std::string_view LineText(std::string_view raw) {
+    if (!raw.empty() && raw.back() == '\n') raw.remove_suffix(1);
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    return raw;
+}
+
+void EndLine(std::string& out) {
+    if (!out.empty() && out.back() != '\n') out.append(kLineEnd);
+}
+
+// Copies line i of the old file, first ending the content so far when the line copied before
+// was not line i - 1 (so that a last line without line end cannot run on).
+void CopyLine(std::string& out, std::string_view raw, long i, long& lastCopied) {
+    if (lastCopied != i - 1) EndLine(out);
+    out.append(raw);
+    lastCopied = i;
+}
+
+// What a comma-terminated field can hold of value: up to the first comma, line break or NUL,
+// without a lead byte that lost its second byte; then cut to the slot.
+std::string FieldText(std::string_view value, size_t slot) {
+    size_t i = 0;
+    while (i < value.size()) {
+        const char c = value[i];
+        if (c == ',' || c == '\r' || c == '\n' || c == '\0') break;
+        if (IsLeadByte(c)) {
+            if (i + 1 >= value.size()) break;
+            const char t = value[i + 1];
+            if (t == '\r' || t == '\n' || t == '\0') break;
+            i += 2;
+        } else {
+            i += 1;
+        }
+    }
+    return CutToSlot(value.substr(0, i), slot);
+}
+
+bool ReadForChange(const std::string& path, std::string& bytes, bool& existed) {
+    existed = FileExists(path);
+    if (!existed) {
+        bytes.clear();
+        return true;
+    }
+    return ReadWholeFile(path, bytes);
+}
+
+int Commit(const std::string& dataDir, std::string_view name, std::string_view tempName,
+           bool existed, const std::string& old, const std::string& content) {
+    if (existed && content == old) return 0;
+    return RewriteViaTemp(dataDir, DataFilePath(dataDir, name), DataFilePath(dataDir, tempName),
+                          content);
+}
+
+// The first two tokens of a group line, empty fields skipped (the tokenizer on "," and the line
+// end). Returns how many were found (0, 1 or 2).
+int GroupTokens(std::string_view line, std::string_view& id, std::string_view& name) {
+    int found = 0;
+    size_t pos = 0;
+    while (found < 2 && pos < line.size()) {
+        size_t comma = line.find(',', pos);
+        if (comma == std::string_view::npos) comma = line.size();
+        if (comma > pos) {
+            (found == 0 ? id : name) = line.substr(pos, comma - pos);
+            ++found;
+        }
+        pos = comma + 1;
+    }
+    return found;
+}
+
+std::string FormatGroupLine(const GroupRecord& group) {
+    std::string line = std::to_string(group.groupId);
+    line += ',';
+    line += FieldText(group.groupName, kGroupNameSize);
+    line += ',';
+    line.append(kLineEnd);
+    return line;
+}
+
+bool ParseMemberLine(std::string_view line, GroupMember& out) {
+    const std::vector<std::string_view> fields = CutFields(line);
+    if (fields.size() < 2) return false;
+    out.groupId = ParseInt(fields[0]);
+    out.USER_ID = CutToSlot(fields[1], kGroupMemberIdSize);
+    return true;
+}
+
+void AppendMemberLine(std::string& out, int32_t groupId, std::string_view userId) {
+    out += std::to_string(groupId);
+    out += ',';
+    out.append(userId);
+    out += ',';
+    out.append(kLineEnd);
+}
+
+std::vector<GroupMember> ParseMembers(std::string_view bytes) {
+    std::vector<GroupMember> members;
+    for (std::string_view line : SplitTextLines(bytes, 1000)) {
+        GroupMember m;
+        if (ParseMemberLine(line, m)) members.push_back(std::move(m));
+    }
+    return members;
+}
+
+// The membership id as compared: the stored slot holds at most 23 bytes.
+std::string MemberKey(std::string_view userId) { return CutToSlot(userId, kGroupMemberIdSize); }
+
+// Rewrites g_user.mst keeping the well-formed lines for which keep() holds, re-formatted.
+template <typename Keep>
+int FilterMembers(const std::string& dataDir, bool createWhenMissing, Keep keep) {
+    DataLock lock(dataDir);
+    std::string bytes;
+    bool existed;
+    if (!ReadForChange(DataFilePath(dataDir, kMemberFile), bytes, existed)) return -1;
+    if (!existed && !createWhenMissing) return 0;
+    std::string out;
+    out.reserve(bytes.size());
+    for (const GroupMember& m : ParseMembers(bytes))
+        if (keep(m)) AppendMemberLine(out, m.groupId, m.USER_ID);
+    return Commit(dataDir, kMemberFile, kMemberTemp, existed, bytes, out);
+}
+
+}  // namespace
+
+// ---- Groups ----------------------------------------------------------------------------------
+
+std::vector<GroupRecord> ReadAllGroups(const std::string& dataDir) {
+    std::vector<GroupRecord> groups;
+    const std::string path = DataFilePath(dataDir, kGroupFile);
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) {
+        const int fd = OpenRecordFile(path);  // created empty when missing
+        if (fd >= 0) close(fd);
+        return groups;
+    }
+    for (std::string_view line : SplitTextLines(bytes, 1000)) {
+        std::string_view id, name;
+        if (GroupTokens(line, id, name) < 2) continue;
+        groups.push_back(GroupRecord{ParseInt(id), CutToSlot(name, kGroupNameSize)});
+    }
+    return groups;
+}
+
+int FindGroup(const std::string& dataDir, int groupId, GroupRecord& out) {
+    for (GroupRecord& group : ReadAllGroups(dataDir)) {
+        if (group.groupId == groupId) {
+            out = std::move(group);
+            return 0;
+        }
+    }
+    return -1;
+}
+
+int SaveGroup(const std::string& dataDir, const GroupRecord& group) {
+    DataLock lock(dataDir);
+    std::string bytes;
+    bool existed;
+    if (!ReadForChange(DataFilePath(dataDir, kGroupFile), bytes, existed)) return -1;
+    const std::vector<std::string_view> lines = SplitRawLines(bytes, 1000);
+    const std::string newLine = FormatGroupLine(group);
+    std::string out;
+    out.reserve(bytes.size() + newLine.size() + 2);
+    long lastCopied = -1;
+    bool written = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string_view id, name;
+        if (GroupTokens(LineText(lines[i]), id, name) == 0) continue;  // no id: dropped
+        const int32_t lineId = ParseInt(id);
+        if (!written && lineId >= group.groupId) {
+            EndLine(out);
+            out += newLine;
+            written = true;
+            if (lineId == group.groupId) continue;  // the old line of this group
+        }
+        CopyLine(out, lines[i], static_cast<long>(i), lastCopied);
+    }
+    if (!written) {
+        EndLine(out);
+        out += newLine;
+    }
+    return Commit(dataDir, kGroupFile, kGroupSaveTemp, existed, bytes, out) == 0 ? 0 : -1;
+}
+
+int DeleteGroup(const std::string& dataDir, int groupId) {
+    DataLock lock(dataDir);
+    std::string bytes;
+    bool existed;
+    if (!ReadForChange(DataFilePath(dataDir, kGroupFile), bytes, existed)) return -1;
+    const std::vector<std::string_view> lines = SplitRawLines(bytes, 1000);
+    std::string out;
+    out.reserve(bytes.size());
+    long lastCopied = -1;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string_view id, name;
+        if (GroupTokens(LineText(lines[i]), id, name) == 0) continue;
+        if (ParseInt(id) == groupId) continue;
+        CopyLine(out, lines[i], static_cast<long>(i), lastCopied);
+    }
+    return Commit(dataDir, kGroupFile, kGroupDeleteTemp, existed, bytes, out) == 0 ? 0 : -1;
+}
+
+// ---- Memberships -----------------------------------------------------------------------------
+
+std::vector<GroupMember> ReadGroupMembers(const std::string& dataDir) {
+    std::string bytes;
+    if (!ReadWholeFile(DataFilePath(dataDir, kMemberFile), bytes)) return {};
+    return ParseMembers(bytes);
+}
+
+int ListGroupsOfUser(const std::string& dataDir, const std::string& userId,
+                     std::vector<int32_t>& groups) {
+    std::string bytes;
+    if (!ReadWholeFile(DataFilePath(dataDir, kMemberFile), bytes)) return -1;
+    const std::string key = MemberKey(userId);
+    groups.clear();
+    for (const GroupMember& m : ParseMembers(bytes)) {
+        if (groups.size() >= kMaxGroupsOfUser) break;
+        if (m.USER_ID == key) groups.push_back(m.groupId);
+    }
+    const int count = static_cast<int>(groups.size());
+    groups.push_back(0);
+    return count - 1;
+}
+
+int AddGroupMember(const std::string& dataDir, const GroupMember& member) {
+    DataLock lock(dataDir);
+    const std::string path = DataFilePath(dataDir, kMemberFile);
+    std::string bytes;
+    bool existed;
+    if (!ReadForChange(path, bytes, existed)) return -1;
+    const std::string userId = FieldText(member.USER_ID, kGroupMemberIdSize);
+    for (const GroupMember& m : ParseMembers(bytes))
+        if (m.groupId == member.groupId && m.USER_ID == userId) return 0;
+    std::string line;
+    if (!bytes.empty() && bytes.back() != '\n') line.append(kLineEnd);
+    AppendMemberLine(line, member.groupId, userId);
+    return AppendToFile(dataDir, path, line, true);
+}
+
+int RemoveGroupMembers(const std::string& dataDir, const GroupMember& member, int how) {
+    const std::string key = MemberKey(member.USER_ID);
+    return FilterMembers(dataDir, true, [&](const GroupMember& m) {
+        if (m.groupId != member.groupId) return true;
+        if (how == kRemoveWholeGroup) return false;
+        if (how == kRemoveMember) return m.USER_ID != key;
+        return true;
+    });
+}
+
+int RemoveUserFromGroups(const std::string& dataDir, const std::string& userId) {
+    const std::string key = MemberKey(userId);
+    return FilterMembers(dataDir, false,
+                         [&](const GroupMember& m) { return m.USER_ID != key; });
+}
+
+int SortGroupMembers(const std::string& dataDir) {
+    DataLock lock(dataDir);
+    std::string bytes;
+    bool existed;
+    if (!ReadForChange(DataFilePath(dataDir, kMemberFile), bytes, existed)) return -1;
+    if (!existed) return 0;
+    const std::vector<GroupMember> members = ParseMembers(bytes);
+    const size_t n = members.size();
+    if (n < 2) return 0;  // the file is left as it is, malformed lines included
+
+    // The exchange passes of the file sort, on (group id, line) pairs: pass k carries the
+    // current pair along the first n - k pairs and lets every next pair whose id is not
+    // greater go before it; equal ids therefore change places. A pass without any exchange
+    // leaves every shorter pass nothing to do.
+    std::vector<std::pair<int32_t, uint32_t>> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = {members[i].groupId, static_cast<uint32_t>(i)};
+    for (size_t bound = n; bound > 1; --bound) {
+        bool exchanged = false;
+        for (size_t i = 0; i + 1 < bound; ++i) {
+            if (order[i].first >= order[i + 1].first) {
+                std::swap(order[i], order[i + 1]);
+                exchanged = true;
+            }
+        }
+        if (!exchanged) break;
+    }
+
+    std::string out;
+    out.reserve(bytes.size() + n);
+    for (const auto& [id, index] : order) AppendMemberLine(out, id, members[index].USER_ID);
+    return Commit(dataDir, kMemberFile, kMemberTemp, existed, bytes, out);
+}
