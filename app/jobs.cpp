@@ -1,0 +1,175 @@
+#include "app/jobs.h"
+
+#include <string>
+
+#include "app/menu.h"
+#include "app/result.h"
+#include "app/session.h"
+#include "board/delete.h"
+#include "board/detail.h"
+#include "board/list.h"
+#include "board/post.h"
+
+// Message numbers in the table are written as msg(N), as everywhere else in the program.
+static constexpr int msg(int n) { return n; }
+
+static void ShowTop(Run& run) { ShowTopFrames(run, run.login.SKEY); }
+
+// Log-off exists only for member accounts with a session key.
+static bool MayLogOff(const Run& run) {
+    return run.login.user.MODE == kMemberAccount && !run.login.SKEY.empty();
+}
+// The own-profile page and its save exist only while the setting MYDATA is 0.
+static bool MayEditOwnData(const Run& run) { return run.settings.MYDATA == 0; }
+
+// Result pages shared by the three jobs of the user save handler.
+static std::vector<JobOutcome> UserSaveOutcomes(const char* savedPage, const char* listPage) {
+    return {
+        {2, listPage, 0, 0},          {3, listPage, 0, 0},
+        {1, savedPage, 0, 0},         {4, savedPage, 0, 0},
+        {-1, nullptr, msg(109), msg(3)},   {-2, nullptr, msg(109), msg(181)},
+        {-3, nullptr, msg(109), msg(182)}, {-4, nullptr, msg(109), msg(312)},
+        {-5, nullptr, msg(109), msg(327)}, {-6, nullptr, msg(109), msg(362)},
+        {-7, nullptr, msg(109), msg(363)}, {-8, nullptr, msg(109), msg(364)},
+    };
+}
+
+const std::vector<JobRoute>& JobTable() {
+    // clang-format off
+    static const std::vector<JobRoute> table = {
+        // Session and menu
+        {.job = "TOP", .page = ShowTop},
+        {.job = "LOGOFF", .page = LogOff, .allowed = MayLogOff},
+        {.job = "FRM21", .page = ShowFolderMenu},
+        {.job = "BORDWRITEFIN", .page = ShowPostingClosePage},  // also served before any login
+
+        // Own data and unread settings
+        {.job = "MYDATA", .page = nullptr /* own-profile page */, .allowed = MayEditOwnData},
+        {.job = "SETNOREAD", .page = nullptr /* unread settings page */},
+        {.job = "SETNOREAD_WR", .write = nullptr /* save unread settings */, .then = "SETNOREAD"},
+
+        // Administration
+        {.job = "ADMIN", .page = nullptr /* administration menu */},
+        {.job = "SYSTEM", .page = nullptr /* system settings form */},
+        {.job = "SYSTEMUPDATE", .write = nullptr /* save system settings */, .then = "SYSTEM",
+         .reloadSettings = true},
+        {.job = "USERLIST", .page = nullptr /* user list */},
+        {.job = "USERMENT", .page = nullptr /* user edit page */},
+        {.job = "USERWR", .write = nullptr /* save user */,
+         .outcomes = UserSaveOutcomes("USERMENT", "USERLIST")},
+        {.job = "NEWUSERWR", .write = nullptr /* save user */,
+         .outcomes = UserSaveOutcomes("USERMENT", "USERLIST")},
+        {.job = "MYDATAWR", .write = nullptr /* save user */,
+         .outcomes = UserSaveOutcomes("MYDATA", "MYDATA"), .allowed = MayEditOwnData},
+        {.job = "GROUPLIST", .page = nullptr /* group list */},
+        {.job = "NEWGROUP", .page = nullptr /* new group form */},
+        {.job = "NEWGROUPWR", .write = nullptr /* create group */,
+         .outcomes = {{0, "GROUPLIST", 0, 0}, {2, nullptr, msg(154), msg(156)},
+                      {3, nullptr, msg(154), msg(157)}, {4, nullptr, msg(154), msg(158)}}},
+        {.job = "EDITGROUP", .page = nullptr /* edit group form */},
+        {.job = "DELGROUP", .page = nullptr /* delete-group page */},
+        {.job = "DELGROUPWR", .write = nullptr /* delete group */, .then = "GROUPLIST"},
+        {.job = "FOLDERLIST", .page = nullptr /* folder list */},
+        {.job = "NEWFOLDER", .page = nullptr /* new folder form */},
+        {.job = "NEWFOLDERWR", .write = nullptr /* create folder */,
+         .outcomes = {{0, "FOLDERLIST", 0, 0}, {1, nullptr, msg(193), msg(206)},
+                      {2, nullptr, msg(193), msg(207)}}},
+        {.job = "DELFOLDER", .page = nullptr /* delete folder form */},
+        {.job = "DELFOLDERWR", .write = nullptr /* delete folder */, .then = "FOLDERLIST"},
+        {.job = "BORDCONFIG", .page = nullptr /* folder settings form */},
+        {.job = "BORDCONFIGWR", .write = nullptr /* save folder settings */,
+         .outcomes = {{0, "BORDCONFIG", 0, 0}, {-1, nullptr, msg(109), msg(3)},
+                      {-2, nullptr, msg(190), msg(206)}}},
+        {.job = "BORDACCESS", .page = nullptr /* folder access lists form */},
+        {.job = "BORDACCESSWR", .write = nullptr /* save folder access lists */,
+         .outcomes = {{0, "BORDACCESS", 0, 0}, {-1, nullptr, msg(109), msg(3)}}},
+        {.job = "BORDMOVE", .page = nullptr /* move folder form */},
+        {.job = "BORDMOVEWR", .write = nullptr /* move folder */,
+         .outcomes = {{0, "FOLDERLIST", 0, 0}, {-1, nullptr, msg(239), msg(3)},
+                      {-2, nullptr, msg(239), msg(207)}, {-3, nullptr, msg(239), msg(242)}}},
+        {.job = "FOLDER_DOWNLOAD", .page = nullptr /* folder export */},
+        {.job = "FOLDER_UPLOAD", .write = nullptr /* folder import */, .then = "FOLDERLIST"},
+        {.job = "AccessLogDISP", .page = nullptr /* access log display */},
+        {.job = "AccessLogDOWNLOAD", .page = nullptr /* access log download */},
+        {.job = "AccessLogLastLogin", .page = nullptr /* last-login list */},
+        {.job = "AccessLogDeleteUser", .write = nullptr /* delete the selected users */,
+         .then = "AccessLogLastLogin"},
+
+        // Boards
+        {.job = "ROOM", .page = ShowFolderList},
+        {.job = "BORDWRITE", .page = ShowPostingForm},
+        {.job = "EDITMSG", .page = ShowPostingForm},
+        {.job = "BORDWRITEWR", .write = SaveMessage,
+         .outcomes = {{0, "ROOM", 0, 0}, {-1, nullptr, msg(278), msg(3)},
+                      {-2, nullptr, msg(278), msg(295)}, {-4, nullptr, msg(278), msg(296)},
+                      {-5, nullptr, msg(278), msg(377)}}},
+        {.job = "DETAILS", .page = ShowMessageDetail},
+        {.job = "DELMSG", .write = DeleteMessage, .then = "ROOM"},
+        {.job = "BORDALLFLG", .write = MarkFolderRead, .then = "ROOM"},
+        {.job = "IDSINSEI", .page = nullptr /* ID application form */},
+        {.job = "IDSINSEIWR", .write = nullptr /* save ID application */,
+         .outcomes = {{0, "IDSINSEIlist", 0, 0}, {-1, nullptr, msg(311), msg(181)},
+                      {-2, nullptr, msg(311), msg(182)}, {-3, nullptr, msg(311), msg(312)},
+                      {-4, nullptr, msg(311), msg(313)}, {-5, nullptr, msg(311), msg(327)},
+                      {-6, nullptr, msg(311), msg(362)}, {-7, nullptr, msg(311), msg(363)},
+                      {-8, nullptr, msg(311), msg(364)}}},
+        {.job = "IDSINSEIlist", .page = nullptr /* application list */},
+        {.job = "IDSINSEIlist2", .page = nullptr /* pending applications */},
+        {.job = "IDSINSEIsysopWR", .write = nullptr /* decide applications */,
+         .then = "IDSINSEIlist2"},
+        {.job = "NRDETAILS", .page = nullptr /* unread messages */},
+        {.job = "NRDETAILSWR", .write = nullptr /* save unread marks */, .then = "NRDETAILS"},
+        {.job = "SEARCH", .page = nullptr /* search form */},
+        {.job = "SEARCHDISP", .page = nullptr /* search results */},
+        {.job = "BATCH_UPLOAD", .page = nullptr /* batch upload form */},
+        {.job = "BATCH_UPLOAD_WR", .page = nullptr /* batch upload, writes its own page */},
+
+        // Chat
+        {.job = "CHAT", .page = nullptr /* chat frames */},
+        {.job = "CHAT_UP", .page = nullptr /* chat input frame */},
+        {.job = "CHAT_DOWN", .page = nullptr /* chat log frame */},
+    };
+    // clang-format on
+    return table;
+}
+
+const JobRoute* FindJobRoute(std::string_view job) {
+    for (const JobRoute& route : JobTable())
+        if (job == route.job) return &route;
+    return nullptr;
+}
+
+// The page of a job, as the job itself or as the page that follows a writing step.
+static void ShowJobPage(Run& run, const JobRoute* route) {
+    if (route == nullptr || route->page == nullptr) return;
+    if (route->allowed != nullptr && !route->allowed(run)) return;
+    route->page(run);
+}
+
+void DispatchJob(Run& run) {
+    const JobRoute* route = FindJobRoute(run.login.JOB);
+    if (route == nullptr) return;
+    if (route->allowed != nullptr && !route->allowed(run)) return;
+    if (route->page != nullptr) {
+        route->page(run);
+        return;
+    }
+    if (route->write == nullptr) return;
+
+    const int code = route->write(run);
+    ForgetCaches(run);  // the follow-up page shows the data as the step left it
+    if (route->reloadSettings)
+        LoadSettings(run.settings, run.msg, run.settings.settingsFile);
+
+    const char* next = route->then;
+    for (const JobOutcome& outcome : route->outcomes) {
+        if (outcome.code != code) continue;
+        if (outcome.page == nullptr) {
+            ShowResultPage(run, run.msg(outcome.titleMsg), run.msg(outcome.textMsg));
+            return;
+        }
+        next = outcome.page;
+        break;
+    }
+    if (next != nullptr) ShowJobPage(run, FindJobRoute(next));
+}

@@ -1,0 +1,10 @@
+// The result page of a writing job that could not be done: a title, an error text in red and
+// a button that goes back to the form.
+#pragma once
+
+#include <string>
+
+#include "app/run.h"
+
+// title and text are message texts (markup as the language file gives it).
+void ShowResultPage(Run& run, const std::string& title, const std::string& text);

@@ -1,0 +1,72 @@
+#include "app/run.h"
+
+#include "store/groups.h"
+#include "store/readmarks.h"
+
+const std::vector<FolderRecord>& FolderTree(Run& run) {
+    RunCache& c = run.cache;
+    if (!c.treeLoaded) {
+        c.tree = ReadFolderTree(run.dataDir());
+        c.treeLoaded = true;
+    }
+    return c.tree;
+}
+
+const FolderSettings* CachedFolderSettings(Run& run, int folderNo) {
+    RunCache& c = run.cache;
+    if (!c.folderSettingsLoaded) {
+        c.folderSettings = ReadAllFolderSettings(run.dataDir());
+        c.folderSettingsLoaded = true;
+    }
+    return FindSettingsIn(c.folderSettings, folderNo);
+}
+
+static void LoadAcls(Run& run) {
+    RunCache& c = run.cache;
+    if (c.aclsLoaded) return;
+    c.userAcls = ReadUserAcls(run.dataDir());
+    c.groupAcls = ReadGroupAcls(run.dataDir());
+    c.aclsLoaded = true;
+}
+
+std::vector<UserAclEntry> UserAclsOf(Run& run, int folderNo) {
+    LoadAcls(run);
+    std::vector<UserAclEntry> out;
+    for (const UserAclEntry& e : run.cache.userAcls)
+        if (e.folderNo == folderNo) out.push_back(e);
+    return out;
+}
+
+std::vector<GroupAclEntry> GroupAclsOf(Run& run, int folderNo) {
+    LoadAcls(run);
+    std::vector<GroupAclEntry> out;
+    for (const GroupAclEntry& e : run.cache.groupAcls)
+        if (e.folderNo == folderNo) out.push_back(e);
+    return out;
+}
+
+const std::vector<int32_t>& CallerGroups(Run& run) {
+    RunCache& c = run.cache;
+    if (!c.groupsLoaded) {
+        std::vector<int32_t> listed;
+        c.callerGroups.clear();
+        if (ListGroupsOfUser(run.dataDir(), run.login.user.USER_ID, listed) >= 0) {
+            for (int32_t g : listed) {
+                if (g == 0 || c.callerGroups.size() >= kMaxGroupsOfUser) break;
+                c.callerGroups.push_back(g);
+            }
+        }
+        c.groupsLoaded = true;
+    }
+    return c.callerGroups;
+}
+
+int CachedCountUnread(Run& run, int folderNo) {
+    auto it = run.cache.unread.find(folderNo);
+    if (it != run.cache.unread.end()) return it->second;
+    int n = CountUnread(run.dataDir(), folderNo, run.login.user.USER_ID);
+    run.cache.unread.emplace(folderNo, n);
+    return n;
+}
+
+void ForgetCaches(Run& run) { run.cache = RunCache(); }

@@ -1,0 +1,43 @@
+// Login, the session check and log-off, and the pages that frame a session: the page head
+// every HTML page starts with, the login page, the top frameset, the log-off redirect, the
+// session-expired page and the page that closes the separate posting window.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/run.h"
+
+// Version texts of the login page.
+inline constexpr const char* kVersionText = "Ver2.15";
+inline constexpr const char* kPlatformText = "WWW ServerOS WinNT3.51/NT4.0 & Windows95/98";
+
+// Account kinds (UserRecord::MODE).
+inline constexpr int kMemberAccount = 1;
+inline constexpr int kSharedAccount = 2;
+
+// "Content-type: text/html", the two safety headers, the empty line, "<HTML>", the head with
+// message 1 and message 2 as a comment.
+void WritePageHead(Run& run);
+
+// Checks user id and password and issues the session key: a member account gets a new key that
+// replaces its earlier session; a shared account keeps the key of its existing session. Writes
+// the access log line of a new session when LOG_DATE is above 0. On success run.login.user is
+// the user's record and the key (1..2147483647, or a stored older key) results; -1 otherwise.
+int32_t LoginUser(Run& run, const std::string& uid, const std::string& upw);
+
+// 1 when the text names a valid session (for a member account: from the same browser); the
+// caller's record is then in run.login.user and the messages are those of the user's own
+// language file when it has one. 0 otherwise.
+int CheckSessionKey(Run& run, const std::string& text);
+
+// Ends the session of run.login.SKEY (every session record of its user) and shows the log-off
+// redirect, or the login page when LOGOFF_URL is empty.
+void LogOff(Run& run);
+
+void ShowLoginPage(Run& run);
+void ShowTopFrames(Run& run, const std::string& key);
+void ShowLogoffRedirect(Run& run);
+void ShowExpiredPage(Run& run);
+// BORDWRITEFIN: closes the separate posting window; needs no login.
+void ShowPostingClosePage(Run& run);

@@ -1,0 +1,127 @@
+#include "store/accesslog.h"
+
+#include "cgi/dbcs.h"
+#include "store/recordfile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::string_view kLogFile = "system.log";
+
+// A value as it may be stored in the log line: up to the first line break or NUL (and the
+// first comma unless commas are harmless there), a lead byte without its second byte dropped,
+// cut to the slot.
+std::string FieldText(std::string_view value, size_t slot, bool keepCommas) {
+    const auto stops = [&](char c) {
+        return c == '\r' || c == '\n' || c == '\0' || (c == ',' && !keepCommas);
+    };
+    size_t i = 0;
+    while (i < value.size() && !stops(value[i])) {
+        if (IsLeadByte(value[i])) {
+            if (i + 1 >= value.size() || stops(value[i + 1]) || value[i + 1] == ',') break;
+            i += 2;
+        } else {
+            ++i;
+        }
+    }
+    return CutToSlot(value.substr(0, i), slot);
+}
+
+// What must precede an appended line so that it starts a line of its own.
+std::string LineEndPrefix(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::string();
+    std::string prefix;
+    off_t end = lseek(fd, 0, SEEK_END);
+    char last = '\n';
+    if (end > 0 && pread(fd, &last, 1, end - 1) == 1 && last != '\n')
+        prefix = last == '\r' ? "\n" : std::string(kLineEnd);
+    close(fd);
+    return prefix;
+}
+
+// Calls sink(user id, date, kind word) for every line with at least three comma-terminated
+// fields. false when system.log cannot be read.
+template <typename Sink>
+bool ScanLog(const std::string& dataDir, Sink sink) {
+    std::string bytes;
+    if (!ReadWholeFile(DataFilePath(dataDir, kLogFile), bytes)) return false;
+    for (std::string_view line : SplitTextLines(bytes)) {
+        std::vector<std::string_view> f = CutFields(line);
+        if (f.size() < 3) continue;
+        sink(CutToSlot(f[1], kLogUserIdSize), f[0], f[2]);
+    }
+    return true;
+}
+
+void Count(UserLogSummary& s, std::string_view date, std::string_view word) {
+    if (word == "login") {
+        ++s.logins;
+        s.lastLogin = CutToSlot(date, kLogDateSize);
+    } else if (word == "write") {
+        ++s.writes;
+    }
+}
+
+}  // namespace
+
+std::string FormatAccessLogLine(const AccessLogEntry& e) {
+    const char* word = e.kind == kLogLogin ? "login" : e.kind == kLogWrite ? "write" : nullptr;
+    if (!word) return std::string();
+    std::string line = FieldText(e.date, kLogDateSize, false);
+    line += ',';
+    line += FieldText(e.userId, kLogUserIdSize, false);
+    line += ',';
+    line += word;
+    line += ',';
+    line += std::to_string(e.number);
+    line += ',';
+    line += FieldText(e.remoteAddr, kLogAddrSize, true);
+    line += ',';
+    line += FieldText(e.userAgent, kLogAgentSize, true);
+    line += kLineEnd;
+    return line;
+}
+
+int AppendAccessLog(const std::string& dataDir, const AccessLogEntry& entry) {
+    const std::string line = FormatAccessLogLine(entry);
+    if (line.empty()) return -1;
+    DataLock lock(dataDir);
+    const std::string path = DataFilePath(dataDir, kLogFile);
+    return AppendToFile(dataDir, path, LineEndPrefix(path) + line, true);
+}
+
+int SummarizeUserLog(const std::string& dataDir, const std::string& userId, UserLogSummary& out) {
+    out = UserLogSummary();
+    bool ok = ScanLog(dataDir, [&](const std::string& id, std::string_view date, std::string_view word) {
+        if (id == userId) Count(out, date, word);
+    });
+    return ok ? 0 : -1;
+}
+
+std::unordered_map<std::string, UserLogSummary> SummarizeAccessLog(const std::string& dataDir) {
+    std::unordered_map<std::string, UserLogSummary> all;
+    ScanLog(dataDir, [&](const std::string& id, std::string_view date, std::string_view word) {
+        if (word == "login" || word == "write") Count(all[id], date, word);
+    });
+    return all;
+}
+
+int PruneAccessLog(const std::string& dataDir, std::string_view cutoff) {
+    DataLock lock(dataDir);
+    const std::string path = DataFilePath(dataDir, kLogFile);
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) return -1;
+    const std::string_view day = cutoff.substr(0, 10);
+    const std::vector<std::string_view> texts = SplitTextLines(bytes);
+    const std::vector<std::string_view> raws = SplitRawLines(bytes);
+    std::string kept;
+    kept.reserve(bytes.size());
+    for (size_t k = 0; k < texts.size(); ++k) {
+        if (texts[k].substr(0, 10).compare(day) > 0) kept.append(raws[k]);
+    }
+    if (kept.size() == bytes.size()) return 0;  // nothing to drop
+    return RewriteViaTemp(dataDir, path, path + ".TMP", kept);
+}

@@ -1,0 +1,331 @@
+#include "store/users.h"
+
+#include "cgi/dbcs.h"
+#include "store/recordfile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace {
+
+constexpr std::string_view kUserFile = "user.mst";
+
+// A value as it may be stored in a field of a text line: up to the first comma, line break or
+// NUL (a lead byte without its second byte goes too), then cut to the slot.
+std::string FieldText(std::string_view value, size_t slot) {
+    const auto stops = [](char c) { return c == ',' || c == '\r' || c == '\n' || c == '\0'; };
+    size_t i = 0;
+    while (i < value.size() && !stops(value[i])) {
+        if (IsLeadByte(value[i])) {
+            if (i + 1 >= value.size() || stops(value[i + 1])) break;
+            i += 2;
+        } else {
+            ++i;
+        }
+    }
+    return CutToSlot(value.substr(0, i), slot);
+}
+
+// What must precede an appended line so that it starts a line of its own: nothing when the
+// file is empty or ends in a line feed.
+std::string LineEndPrefix(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::string();
+    std::string prefix;
+    off_t end = lseek(fd, 0, SEEK_END);
+    char last = '\n';
+    if (end > 0 && pread(fd, &last, 1, end - 1) == 1 && last != '\n')
+        prefix = last == '\r' ? "\n" : std::string(kLineEnd);
+    close(fd);
+    return prefix;
+}
+
+// Reads user.mst whole; a missing file is created empty. false when it can be neither read
+// nor created.
+bool LoadUserFile(const std::string& dataDir, std::string_view name, std::string& bytes) {
+    const std::string path = DataFilePath(dataDir, name);
+    if (ReadWholeFile(path, bytes)) return true;
+    if (FileExists(path)) return false;
+    int fd = OpenRecordFile(path);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
+}
+
+// The 10-field line of the list files.
+std::string FormatListLine(const UserRecord& u) {
+    std::string line;
+    line += FieldText(u.USER_ID, kUserIdSize) + ',';
+    line += FieldText(u.USER_NAME, kUserNameSize) + ',';
+    line += std::to_string(u.USER_LEVEL) + ',';
+    line += FieldText(u.E_MAIL_ADDR, kUserMailSize) + ',';
+    line += FieldText(u.USER_PASS, kUserPassSize) + ',';
+    line += std::to_string(u.P_GROUP) + ',';
+    line += std::to_string(u.USER_DISP_DEF) + ',';
+    line += std::to_string(u.MODE) + ',';
+    line += FieldText(u.LANGUAGE, kUserLanguageSize) + ',';
+    line += std::to_string(u.NO_READ_MODE) + ',';
+    line += kLineEnd;
+    return line;
+}
+
+// The users of one read of user.mst, looked up as FindUser looks them up: the first
+// well-formed line whose upper-cased id equals the upper-cased query.
+class UserIndex {
+public:
+    explicit UserIndex(std::string_view bytes) {
+        for (std::string_view line : SplitTextLines(bytes)) {
+            UserRecord u;
+            if (ParseUserLine(line, u) != 0) continue;
+            std::string key = u.USER_ID;
+            UpperCaseId(key);
+            first_.emplace(std::move(key), users_.size());  // keeps the first of equal keys
+            users_.push_back(std::move(u));
+        }
+    }
+    const UserRecord* Find(std::string id) const {
+        UpperCaseId(id);
+        auto it = first_.find(id);
+        return it == first_.end() ? nullptr : &users_[it->second];
+    }
+
+private:
+    std::vector<UserRecord> users_;
+    std::unordered_map<std::string, size_t> first_;
+};
+
+// The order of the exchange sort the list files have always been written in: for each
+// position i and each later j, swap when the entry at i belongs after the one at j. Equal
+// keys thus end up in the order this sort leaves them, not in a stable order. Keys are
+// compared through their ranks among the distinct keys (bytewise ascending).
+std::vector<size_t> ExchangeSortOrder(const std::vector<std::string>& keys, bool descending) {
+    std::vector<std::string> distinct = keys;
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    const size_t n = keys.size();
+    std::vector<uint32_t> rank(n);
+    for (size_t k = 0; k < n; ++k)
+        rank[k] = static_cast<uint32_t>(
+            std::lower_bound(distinct.begin(), distinct.end(), keys[k]) - distinct.begin());
+    if (descending)
+        for (auto& r : rank) r = static_cast<uint32_t>(distinct.size()) - r;
+
+    std::vector<size_t> order(n);
+    for (size_t k = 0; k < n; ++k) order[k] = k;
+    for (size_t i = 0; i + 1 < n; ++i) {
+        uint32_t held = rank[order[i]];
+        for (size_t j = i + 1; j < n; ++j) {
+            if (held > rank[order[j]]) {
+                std::swap(order[i], order[j]);
+                held = rank[order[i]];
+            }
+        }
+    }
+    return order;
+}
+
+// Writes one list file: for each id in the given order, the line of the user FindUser gives
+// for it; ids without such a user are left out.
+void WriteUserList(const std::string& dataDir, std::string_view name, const UserIndex& users,
+                   const std::vector<std::string>& ids, const std::vector<size_t>& order) {
+    std::string content;
+    for (size_t k : order) {
+        if (const UserRecord* u = users.Find(ids[k])) content += FormatListLine(*u);
+    }
+    const std::string path = DataFilePath(dataDir, name);
+    RewriteViaTemp(dataDir, path, path + ".TMP", content);
+}
+
+// Sort key of a number field of a list line: the first width characters of the number in
+// "%0<width>d"; an empty field gives width zero bytes.
+std::string NumberKey(std::string_view field, int width) {
+    if (field.empty()) return std::string(static_cast<size_t>(width), '\0');
+    char buf[32];
+    snprintf(buf, sizeof buf, "%0*d", width, ParseInt(field));
+    return std::string(buf).substr(0, static_cast<size_t>(width));
+}
+
+// The list builders by level and by group: entries of the source list that have at least
+// minFields fields, keyed by field keyField.
+void BuildListFromList(const std::string& dataDir, std::string_view source,
+                       std::string_view target, size_t minFields, size_t keyField, int width,
+                       bool descending) {
+    DataLock lock(dataDir);
+    std::string src, master;
+    if (!LoadUserFile(dataDir, source, src)) return;
+    if (!LoadUserFile(dataDir, kUserFile, master)) return;
+    std::vector<std::string> ids, keys;
+    for (std::string_view line : SplitTextLines(src)) {
+        std::vector<std::string_view> f = CutFields(line);
+        if (f.size() < minFields) continue;
+        ids.push_back(CutToSlot(f[0], kUserIdSize));
+        keys.push_back(NumberKey(f[keyField], width));
+    }
+    WriteUserList(dataDir, target, UserIndex(master), ids, ExchangeSortOrder(keys, descending));
+}
+
+// Rewrites user.mst: lines without a comma are dropped, lines whose first field equals id are
+// replaced by replacement (or dropped when it is null), all others are copied byte for byte.
+// 0 when a line matched, -1 when none did or the file could not be rewritten.
+int RewriteUserLines(const std::string& dataDir, const std::string& id,
+                     const UserRecord* replacement) {
+    DataLock lock(dataDir);
+    const std::string path = DataFilePath(dataDir, kUserFile);
+    std::string src;
+    const bool existed = ReadWholeFile(path, src);
+    if (!existed && FileExists(path)) return -1;
+    const std::vector<std::string_view> texts = SplitTextLines(src);
+    const std::vector<std::string_view> raws = SplitRawLines(src);
+    std::string out;
+    out.reserve(src.size() + 512);
+    bool matched = false;
+    for (size_t k = 0; k < texts.size(); ++k) {
+        std::vector<std::string_view> f = CutFields(texts[k]);
+        if (f.empty()) continue;
+        if (CutToSlot(f[0], kUserIdSize) == id) {
+            matched = true;
+            if (replacement) out += FormatUserLine(*replacement);
+        } else {
+            out.append(raws[k]);
+        }
+    }
+    if ((!existed || out != src) && RewriteViaTemp(dataDir, path, path + ".TMP", out) != 0)
+        return -1;
+    return matched ? 0 : -1;
+}
+
+}  // namespace
+
+void UpperCaseId(std::string& id) {
+    for (size_t i = 0; i < id.size(); ++i) {
+        if (IsLeadByte(id[i])) {
+            ++i;
+        } else if (id[i] >= 'a' && id[i] <= 'z') {
+            id[i] = static_cast<char>(id[i] - 'a' + 'A');
+        }
+    }
+}
+
+int ParseUserLine(std::string_view line, UserRecord& out) {
+    std::vector<std::string_view> f = CutFields(line);
+    if (f.size() < 11) return -1;
+    out.USER_ID = CutToSlot(f[0], kUserIdSize);
+    out.USER_NAME = CutToSlot(f[1], kUserNameSize);
+    out.USER_LEVEL = ParseInt(f[2]);
+    out.E_MAIL_ADDR = CutToSlot(f[3], kUserMailSize);
+    out.USER_PASS = CutToSlot(f[4], kUserPassSize);
+    out.P_GROUP = ParseInt(f[5]);
+    out.USER_DISP_DEF = ParseInt(f[6]);
+    out.MODE = ParseInt(f[7]);
+    out.WRITE_MODE = ParseInt(f[8]);
+    out.LANGUAGE = CutToSlot(f[9], kUserLanguageSize);
+    out.PICFILE = CutToSlot(f[10], kUserPicFileSize);
+    out.NO_READ_MODE = f.size() >= 12 ? ParseInt(f[11]) : 0;
+    return 0;
+}
+
+std::string FormatUserLine(const UserRecord& u) {
+    std::string line;
+    line += FieldText(u.USER_ID, kUserIdSize) + ',';
+    line += FieldText(u.USER_NAME, kUserNameSize) + ',';
+    line += std::to_string(u.USER_LEVEL) + ',';
+    line += FieldText(u.E_MAIL_ADDR, kUserMailSize) + ',';
+    line += FieldText(u.USER_PASS, kUserPassSize) + ',';
+    line += std::to_string(u.P_GROUP) + ',';
+    line += std::to_string(u.USER_DISP_DEF) + ',';
+    line += std::to_string(u.MODE) + ',';
+    line += std::to_string(u.WRITE_MODE) + ',';
+    line += FieldText(u.LANGUAGE, kUserLanguageSize) + ',';
+    line += FieldText(u.PICFILE, kUserPicFileSize) + ',';
+    line += std::to_string(u.NO_READ_MODE) + ',';
+    line += kLineEnd;
+    return line;
+}
+
+int FindUser(const std::string& dataDir, std::string& id, UserRecord& out) {
+    UpperCaseId(id);
+    std::string bytes;
+    if (!LoadUserFile(dataDir, kUserFile, bytes)) return -1;
+    for (std::string_view line : SplitTextLines(bytes)) {
+        UserRecord u;
+        if (ParseUserLine(line, u) != 0) continue;
+        std::string upper = u.USER_ID;
+        UpperCaseId(upper);
+        if (upper != id) continue;
+        id = u.USER_ID;
+        out = std::move(u);
+        return 0;
+    }
+    return -1;
+}
+
+int ReadUserAt(const std::string& dataDir, int index, UserRecord& out) {
+    if (index < 0) return -1;
+    std::string bytes;
+    if (!LoadUserFile(dataDir, kUserFile, bytes)) return -1;
+    int seen = 0;
+    for (std::string_view line : SplitTextLines(bytes)) {
+        UserRecord u;
+        if (ParseUserLine(line, u) != 0) continue;
+        if (seen++ == index) {
+            out = std::move(u);
+            return 0;
+        }
+    }
+    return -1;
+}
+
+std::vector<UserRecord> ReadAllUsers(const std::string& dataDir) {
+    std::vector<UserRecord> users;
+    std::string bytes;
+    if (!LoadUserFile(dataDir, kUserFile, bytes)) return users;
+    for (std::string_view line : SplitTextLines(bytes)) {
+        UserRecord u;
+        if (ParseUserLine(line, u) == 0) users.push_back(std::move(u));
+    }
+    return users;
+}
+
+int RewriteUser(const std::string& dataDir, const UserRecord& user) {
+    return RewriteUserLines(dataDir, FieldText(user.USER_ID, kUserIdSize), &user);
+}
+
+int DeleteUser(const std::string& dataDir, const std::string& id) {
+    return RewriteUserLines(dataDir, id, nullptr);
+}
+
+int AppendUser(const std::string& dataDir, const UserRecord& user) {
+    DataLock lock(dataDir);
+    const std::string path = DataFilePath(dataDir, kUserFile);
+    return AppendToFile(dataDir, path, LineEndPrefix(path) + FormatUserLine(user), true);
+}
+
+void BuildUserListById(const std::string& dataDir) {
+    DataLock lock(dataDir);
+    std::string master;
+    if (!LoadUserFile(dataDir, kUserFile, master)) return;
+    std::vector<std::string> ids, keys;
+    for (std::string_view line : SplitTextLines(master)) {
+        std::vector<std::string_view> f = CutFields(line);
+        if (f.empty() || f[0].empty()) continue;
+        std::string id = CutToSlot(f[0], kUserIdSize);
+        std::string key = id;
+        for (char& c : key)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        ids.push_back(std::move(id));
+        keys.push_back(std::move(key));
+    }
+    WriteUserList(dataDir, "user2.mst", UserIndex(master), ids, ExchangeSortOrder(keys, false));
+}
+
+void BuildUserListByLevel(const std::string& dataDir) {
+    BuildListFromList(dataDir, "user2.mst", "user3.mst", 3, 2, 4, true);
+}
+
+void BuildUserListByGroup(const std::string& dataDir) {
+    BuildListFromList(dataDir, "user3.mst", "user4.mst", 6, 5, 8, false);
+}

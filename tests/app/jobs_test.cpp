@@ -1,0 +1,79 @@
+// The dispatch table's consistency and the result page of refused writing steps.
+#include "app/jobs.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "app/result.h"
+
+namespace {
+
+TEST(JobTable, NamesAreUniqueAndFollowUpsArePages) {
+    std::set<std::string> names;
+    for (const JobRoute& route : JobTable()) {
+        EXPECT_TRUE(names.insert(route.job).second) << route.job;
+        // A row is either a page or a writing step.
+        EXPECT_FALSE(route.page != nullptr && route.write != nullptr) << route.job;
+    }
+    auto isPage = [](const char* job) {
+        const JobRoute* r = FindJobRoute(job);
+        return r != nullptr && r->write == nullptr;
+    };
+    for (const JobRoute& route : JobTable()) {
+        if (route.then != nullptr) {
+            EXPECT_TRUE(isPage(route.then)) << route.job;
+        }
+        for (const JobOutcome& o : route.outcomes) {
+            if (o.page != nullptr) {
+                EXPECT_TRUE(isPage(o.page)) << route.job << " -> " << o.page;
+            } else {
+                EXPECT_TRUE(o.titleMsg > 0 && o.textMsg > 0) << route.job << " " << o.code;
+            }
+        }
+    }
+    // Names are compared exactly.
+    EXPECT_NE(nullptr, FindJobRoute("ROOM"));
+    EXPECT_EQ(nullptr, FindJobRoute("room"));
+    EXPECT_EQ(nullptr, FindJobRoute("ROOM "));
+}
+
+TEST(JobTable, DispatchWritesNothingForUnknownAndForbiddenJobs) {
+    StringOutput sink;
+    ::Run run(sink);
+    run.login.user.MODE = 2;
+    run.login.SKEY = "5";
+    for (const char* job : {"", "room", "LOGOFF"}) {
+        run.login.JOB = job;
+        DispatchJob(run);
+    }
+    run.login.user.MODE = 1;
+    run.settings.MYDATA = 1;
+    run.login.JOB = "MYDATA";
+    DispatchJob(run);
+    EXPECT_EQ("", sink.text);
+}
+
+TEST(ResultPage, Bytes) {
+    StringOutput sink;
+    ::Run run(sink);
+    run.settings.CG_FILE_WEB_PATH = "/web/";
+    run.settings.BACK_GIF = "back.gif";
+    run.settings.scriptName = "board.cgi";
+    run.msg.text[1] = "<META>";
+    run.msg.text[2] = "c";
+    ShowResultPage(run, "Title", "Text");
+    EXPECT_EQ("Content-type: text/html\nReferrer-Policy: same-origin\n"
+              "X-Content-Type-Options: nosniff\n\n<HTML>\n<HEAD>\n<META></HEAD>\n<!--c-->\n"
+              "<BODY BACKGROUND=\"/web/back.gif\" BGPROPERTIES=FIXED >\n"
+              "<CENTER>\n<BR><FONT SIZE=\"5\"><B>Title</B></FONT>\n"
+              "<P><BR><HR><P><BR>\n"
+              "<FONT COLOR=\"RED\"><B>Text</B></FONT>\n"
+              "<FORM ACTION=\"board.cgi\" METHOD=POST >\n"
+              "<INPUT TYPE=\"button\" VALUE=\" OK \" onClick=\"history.back()\">\n"
+              "</FORM>\n</CENTER>\n</BODY>\n</HTML>\n",
+              sink.text);
+}
+
+}  // namespace
