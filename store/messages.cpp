@@ -1,0 +1,236 @@
+#include "store/messages.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "store/readmarks.h"
+#include "store/recordfile.h"
+
+namespace {
+
+std::string Field(std::string_view record, size_t offset, size_t size) {
+    return CutToSlot(GetText(record, offset, size), size);
+}
+
+std::string_view RecordAt(const std::string& bytes, size_t index) {
+    return std::string_view(bytes).substr(index * kMessageIndexEntrySize, kMessageIndexEntrySize);
+}
+
+int32_t NumberAt(const std::string& bytes, size_t index) {
+    return GetInt32(RecordAt(bytes, index), 4);
+}
+
+size_t RecordCount(const std::string& bytes) { return bytes.size() / kMessageIndexEntrySize; }
+
+}  // namespace
+
+std::string PackMessageIndexEntry(const MessageIndexEntry& e) {
+    std::string r(kMessageIndexEntrySize, '\0');
+    PutInt32(r, 0, e.folderNo);
+    PutInt32(r, 4, e.messageNo);
+    PutInt32(r, 8, e.HTML_MODE);
+    PutInt32(r, 12, e.threadNo);
+    PutInt32(r, 16, e.depth);
+    PutInt32(r, 20, e.WRITE_PRIORITY);
+    PutText(r, 24, 20, e.date);
+    PutText(r, 44, 22, e.userId);
+    PutText(r, 66, 82, e.WRITE_TITLE);
+    PutInt32(r, 148, e.attachCount);
+    PutInt32(r, 152, e.deleted);
+    PutInt32(r, 156, e.READ_CHK);
+    return r;
+}
+
+MessageIndexEntry UnpackMessageIndexEntry(std::string_view r) {
+    MessageIndexEntry e;
+    e.folderNo = GetInt32(r, 0);
+    e.messageNo = GetInt32(r, 4);
+    e.HTML_MODE = GetInt32(r, 8);
+    e.threadNo = GetInt32(r, 12);
+    e.depth = GetInt32(r, 16);
+    e.WRITE_PRIORITY = GetInt32(r, 20);
+    e.date = Field(r, 24, 20);
+    e.userId = Field(r, 44, 22);
+    e.WRITE_TITLE = Field(r, 66, 82);
+    e.attachCount = GetInt32(r, 148);
+    e.deleted = GetInt32(r, 152);
+    e.READ_CHK = GetInt32(r, 156);
+    return e;
+}
+
+std::string MessageIndexPath(const std::string& dataDir, int folder) {
+    return FolderFilePath(dataDir, folder, "index.dat");
+}
+
+std::vector<MessageIndexEntry> ReadMessageIndex(const std::string& dataDir, int folder) {
+    std::string bytes = ReadRecordFile(MessageIndexPath(dataDir, folder), kMessageIndexEntrySize);
+    std::vector<MessageIndexEntry> entries;
+    entries.reserve(RecordCount(bytes));
+    for (size_t i = 0; i < RecordCount(bytes); ++i)
+        entries.push_back(UnpackMessageIndexEntry(RecordAt(bytes, i)));
+    return entries;
+}
+
+int CountMessages(const std::string& dataDir, int folder) {
+    int fd = OpenRecordFile(MessageIndexPath(dataDir, folder));
+    if (fd < 0) return 0;
+    struct stat st {};
+    int count = fstat(fd, &st) == 0 ? static_cast<int>(st.st_size / kMessageIndexEntrySize) : 0;
+    close(fd);
+    return count;
+}
+
+int FindMessage(const std::string& dataDir, int folder, int key, int how, MessageIndexEntry& out) {
+    std::string bytes = ReadRecordFile(MessageIndexPath(dataDir, folder), kMessageIndexEntrySize);
+    size_t count = RecordCount(bytes);
+    if (how == kMessageByPosition) {
+        if (key < 1 || static_cast<size_t>(key) > count) return -1;
+        out = UnpackMessageIndexEntry(RecordAt(bytes, key - 1));
+        return 0;
+    }
+    if (how != kMessageByNumber) return -1;
+    for (size_t i = 0; i < count; ++i) {
+        if (NumberAt(bytes, i) == key) {
+            out = UnpackMessageIndexEntry(RecordAt(bytes, i));
+            return 0;
+        }
+    }
+    return -1;
+}
+
+int FindLastMessage(const std::string& dataDir, int folder, int how, MessageIndexEntry& out) {
+    std::string bytes = ReadRecordFile(MessageIndexPath(dataDir, folder), kMessageIndexEntrySize);
+    size_t count = RecordCount(bytes);
+    if (count == 0) return -1;
+    if (how == kLastInFile) {
+        out = UnpackMessageIndexEntry(RecordAt(bytes, count - 1));
+        return 0;
+    }
+    if (how != kLastByNumber) return -1;
+    // The scan starts from an empty record (number 0) and takes every record whose number is
+    // not smaller than the one taken so far.
+    int32_t best = 0;
+    long taken = -1;
+    for (size_t i = 0; i < count; ++i) {
+        if (NumberAt(bytes, i) >= best) {
+            best = NumberAt(bytes, i);
+            taken = static_cast<long>(i);
+        }
+    }
+    if (taken < 0) return -1;  // only negative numbers: nothing real was found
+    out = UnpackMessageIndexEntry(RecordAt(bytes, taken));
+    return 0;
+}
+
+int FindThreadMessage(const std::string& dataDir, int folder, int n, int threadNo,
+                      MessageIndexEntry& out) {
+    if (n < 0) return -1;
+    std::string bytes = ReadRecordFile(MessageIndexPath(dataDir, folder), kMessageIndexEntrySize);
+    int seen = 0;
+    for (size_t i = 0; i < RecordCount(bytes); ++i) {
+        if (GetInt32(RecordAt(bytes, i), 12) != threadNo) continue;
+        if (seen++ == n) {
+            out = UnpackMessageIndexEntry(RecordAt(bytes, i));
+            return 0;
+        }
+    }
+    return -1;
+}
+
+int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
+                  const std::string& writerId) {
+    DataLock lock(dataDir);
+    EnsureFolderDir(dataDir, entry.folderNo);
+    const std::string path = MessageIndexPath(dataDir, entry.folderNo);
+    std::string bytes = ReadRecordFile(path, kMessageIndexEntrySize);
+    const size_t count = RecordCount(bytes);
+
+    int32_t newNo = 0;
+    for (size_t i = 0; i < count; ++i) newNo = std::max(newNo, NumberAt(bytes, i));
+    ++newNo;
+
+    const int32_t parentNo = entry.messageNo;
+    entry.deleted = 0;
+    entry.depth = 0;
+    int result;
+    if (parentNo == 0) {
+        entry.messageNo = newNo;
+        entry.threadNo = newNo;
+        // At the end of the complete records, so that a partial record left at the end of the
+        // file is overwritten instead of shifting every later record.
+        result = WriteAt(dataDir, path, static_cast<long>(count * kMessageIndexEntrySize),
+                         PackMessageIndexEntry(entry));
+    } else {
+        entry.threadNo = parentNo;
+        enum { kParentNotSeen, kParentSeen, kDone } state = kParentNotSeen;
+        int32_t parentDepth = 0;
+        std::string out;
+        out.reserve(bytes.size() + kMessageIndexEntrySize);
+        auto placeEntry = [&](int32_t depth) {
+            entry.depth = depth;
+            entry.messageNo = newNo;
+            out += PackMessageIndexEntry(entry);
+            state = kDone;
+        };
+        for (size_t i = 0; i < count; ++i) {
+            std::string_view rec = RecordAt(bytes, i);
+            if (state == kParentSeen && GetInt32(rec, 16) <= parentDepth) placeEntry(parentDepth + 1);
+            if (state != kDone && GetInt32(rec, 4) == parentNo) {
+                entry.threadNo = GetInt32(rec, 12);
+                parentDepth = GetInt32(rec, 16);
+                state = kParentSeen;
+            }
+            out += rec;
+        }
+        if (state == kParentSeen) placeEntry(parentDepth + 1);
+        else if (state == kParentNotSeen) placeEntry(0);
+        result = RewriteViaTemp(dataDir, path, FolderFilePath(dataDir, entry.folderNo, "index.dat.TMP"),
+                                out);
+    }
+    if (result != 0) {
+        entry.messageNo = parentNo;
+        return -1;
+    }
+    ReadMark mark;
+    mark.messageNo = newNo;
+    mark.userId = writerId;
+    mark.count = 0;
+    SaveReadMark(dataDir, entry.folderNo, mark);
+    return 0;
+}
+
+int RewriteMessage(const std::string& dataDir, const MessageIndexEntry& entry) {
+    DataLock lock(dataDir);
+    const std::string path = MessageIndexPath(dataDir, entry.folderNo);
+    std::string bytes = ReadRecordFile(path, kMessageIndexEntrySize);
+    const std::string packed = PackMessageIndexEntry(entry);
+    int result = -1;
+    for (size_t i = 0; i < RecordCount(bytes); ++i) {
+        if (NumberAt(bytes, i) != entry.messageNo) continue;
+        if (WriteAt(dataDir, path, static_cast<long>(i * kMessageIndexEntrySize), packed) != 0)
+            return -1;
+        result = 0;
+    }
+    return result;
+}
+
+int DeleteMessageEntry(const std::string& dataDir, int folder, int messageNo) {
+    DataLock lock(dataDir);
+    const std::string path = MessageIndexPath(dataDir, folder);
+    std::string bytes = ReadRecordFile(path, kMessageIndexEntrySize);
+    std::string kept;
+    kept.reserve(bytes.size());
+    bool dropped = false;
+    for (size_t i = 0; i < RecordCount(bytes); ++i) {
+        if (NumberAt(bytes, i) == messageNo) dropped = true;
+        else kept += RecordAt(bytes, i);
+    }
+    // Nothing to change unless a record goes or a partial record is to be dropped.
+    if (dropped || FileSize(path) != static_cast<long>(kept.size())) {
+        if (RewriteViaTemp(dataDir, path, FolderFilePath(dataDir, folder, "index.dat.TMP"), kept) != 0)
+            return -1;
+    }
+    return dropped ? 0 : -1;
+}

@@ -1,0 +1,76 @@
+// The message index of a board folder: index.dat in the folder directory, one 160-byte record
+// per message, kept in thread order (each thread contiguous, replies depth-first after their
+// parent, new threads at the end).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr size_t kMessageIndexEntrySize = 160;
+
+struct MessageIndexEntry {
+    int32_t folderNo = 0;      // 0
+    int32_t messageNo = 0;     // 4; into AppendMessage: the parent's number, 0 for a new thread
+    int32_t HTML_MODE = 0;     // 8
+    int32_t threadNo = 0;      // 12: number of the thread's first message
+    int32_t depth = 0;         // 16: 0 for a thread's first message
+    int32_t WRITE_PRIORITY = 0;// 20
+    std::string date;          // 24, 20 bytes: "%04d/%02d/%02d %02d:%02d"
+    std::string userId;        // 44, 22 bytes: the writer
+    std::string WRITE_TITLE;   // 66, 82 bytes
+    int32_t attachCount = 0;   // 148
+    int32_t deleted = 0;       // 152: 1 = placeholder of a deleted message that has replies
+    int32_t READ_CHK = 0;      // 156
+};
+
+// Ways of FindMessage and FindLastMessage.
+inline constexpr int kMessageByNumber = 1;    // FindMessage: key is a message number
+inline constexpr int kMessageByPosition = 2;  // FindMessage: key is a 1-based position
+inline constexpr int kLastByNumber = 1;       // FindLastMessage: greatest number (last of equals)
+inline constexpr int kLastInFile = 2;         // FindLastMessage: physically last record
+
+std::string PackMessageIndexEntry(const MessageIndexEntry& entry);
+MessageIndexEntry UnpackMessageIndexEntry(std::string_view record);
+
+// "%s%d/index.dat"
+std::string MessageIndexPath(const std::string& dataDir, int folder);
+
+// All records of the folder in file order, from one read (index.dat is created empty when the
+// folder directory exists and the file does not).
+std::vector<MessageIndexEntry> ReadMessageIndex(const std::string& dataDir, int folder);
+
+// Number of records; 0 when the file cannot be opened. Creates an empty index.dat when missing.
+int CountMessages(const std::string& dataDir, int folder);
+
+// how kMessageByNumber: the first record whose number is key; how kMessageByPosition: the record
+// at 1-based position key. 0, or -1 when there is none.
+int FindMessage(const std::string& dataDir, int folder, int key, int how, MessageIndexEntry& out);
+
+// how kLastByNumber: the record with the greatest number (the last of equals in file order);
+// how kLastInFile: the physically last record. -1 when the file is empty.
+int FindLastMessage(const std::string& dataDir, int folder, int how, MessageIndexEntry& out);
+
+// The n-th record (from 0) in file order whose thread number is threadNo. 0 or -1.
+int FindThreadMessage(const std::string& dataDir, int folder, int n, int threadNo,
+                      MessageIndexEntry& out);
+
+// Stores a new message of entry.folderNo. entry.messageNo carries the parent's number (0 for a
+// new thread); on return the entry holds its new number, thread number and depth, deleted 0.
+// A new thread goes to the end of the file; a reply becomes the last record of its parent's
+// subtree; a reply to a missing parent goes to the end with depth 0 and thread number = the
+// missing parent's number. The writer (writerId) gets a read mark on the new message.
+// Number allocation and insertion happen under one lock. 0, or -1 when index.dat cannot be
+// written.
+int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
+                  const std::string& writerId);
+
+// Overwrites in place every record whose number equals entry.messageNo (folder entry.folderNo).
+// 0 when one was overwritten, else -1.
+int RewriteMessage(const std::string& dataDir, const MessageIndexEntry& entry);
+
+// Rewrites index.dat without the records of messageNo (their replies stay where they are).
+// 0 when one was dropped, else -1.
+int DeleteMessageEntry(const std::string& dataDir, int folder, int messageNo);

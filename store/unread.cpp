@@ -1,0 +1,69 @@
+#include "store/unread.h"
+
+#include <string_view>
+#include <vector>
+
+#include "store/recordfile.h"
+
+namespace {
+
+constexpr size_t kNoReadLineBuffer = 300;
+
+// The id of a stored line: its line end removed (LF, or CR LF as one), then one trailing CR.
+std::string_view LineId(std::string_view raw) {
+    if (!raw.empty() && raw.back() == '\n') {
+        raw.remove_suffix(1);
+        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    }
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    return raw;
+}
+
+}  // namespace
+
+std::string NoReadListPath(const std::string& dataDir, int folder) {
+    return FolderFilePath(dataDir, folder, "unread.dat");
+}
+
+int FindNoReadEntry(const std::string& dataDir, int folder, const std::string& userId) {
+    std::string bytes;
+    if (!ReadWholeFile(NoReadListPath(dataDir, folder), bytes)) return -1;
+    std::vector<std::string_view> lines = SplitRawLines(bytes, kNoReadLineBuffer);
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (LineId(lines[i]) == userId) return static_cast<int>(i + 1);
+    return -1;
+}
+
+int AddNoReadEntry(const std::string& dataDir, int folder, const std::string& userId) {
+    DataLock lock(dataDir);
+    EnsureFolderDir(dataDir, folder);
+    const std::string path = NoReadListPath(dataDir, folder);
+    std::string line = userId + std::string(kLineEnd);
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes))
+        return AppendToFile(dataDir, path, line, true) == 0 ? 0 : -1;
+    for (std::string_view raw : SplitRawLines(bytes, kNoReadLineBuffer))
+        if (LineId(raw) == userId) return -2;
+    // A last line without its line end is ended first, so the new id gets a line of its own.
+    if (!bytes.empty() && bytes.back() != '\n') line = std::string(kLineEnd) + line;
+    AppendToFile(dataDir, path, line, false);
+    return -1;
+}
+
+int RemoveNoReadEntry(const std::string& dataDir, int folder, const std::string& userId) {
+    DataLock lock(dataDir);
+    const std::string path = NoReadListPath(dataDir, folder);
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) return -1;
+    std::string kept;
+    kept.reserve(bytes.size());
+    bool dropped = false;
+    for (std::string_view raw : SplitRawLines(bytes, kNoReadLineBuffer)) {
+        if (LineId(raw) == userId) dropped = true;
+        else kept += raw;
+    }
+    if (!dropped) return -1;  // the copy would be the same bytes
+    if (RewriteViaTemp(dataDir, path, FolderFilePath(dataDir, folder, "unread.dat.TMP"), kept) != 0)
+        return -1;
+    return 0;
+}
