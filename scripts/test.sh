@@ -7,10 +7,20 @@ need=()
 command -v g++ >/dev/null || need+=(g++)
 command -v cmake >/dev/null || need+=(cmake)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+# The web tests: lighttpd serves a temporary installation, Debian's Chromium is driven by
+# playwright-core from npm (no browser is ever downloaded).
+command -v lighttpd >/dev/null || [ -x /usr/sbin/lighttpd ] || need+=(lighttpd)
+[ -x /usr/bin/chromium ] || need+=(chromium)
+command -v node >/dev/null || need+=(nodejs)
+command -v npm >/dev/null || need+=(npm)
 if [ ${#need[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq "${need[@]}"
+fi
+if [ ! -f node_modules/playwright-core/package.json ] ||
+   [ package-lock.json -nt node_modules/.package-lock.json ]; then
+  npm ci --no-audit --no-fund
 fi
 
 # The request decoder runs once more under AddressSanitizer and UndefinedBehaviorSanitizer.
