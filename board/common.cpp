@@ -1,0 +1,103 @@
+#include "board/common.h"
+
+#include "cgi/html.h"
+#include "cgi/request.h"
+#include "store/recordfile.h"
+
+void WriteRefusalBody(Run& run) {
+    Output& o = run.out;
+    o.Printf("<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n",
+             HtmlEscape(run.settings.CG_FILE_WEB_PATH).c_str(),
+             HtmlEscape(run.settings.BACK_GIF).c_str());
+    o << run.msg(3) << "\n";
+    o << "<FORM>\n";
+    o.Printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"history.back()\">\n",
+             run.msg(4).c_str());
+    o << "</FORM>\n"
+      << "</BODY>\n"
+      << "</HTML>\n";
+}
+
+void WriteFolderBodyTag(Run& run, int folderNo, const FolderSettings& settings) {
+    const std::string webPath = HtmlEscape(run.settings.CG_FILE_WEB_PATH);
+    if (!settings.BACKPIC.empty()) {
+        run.out.Printf("<BODY BACKGROUND=\"%s%d/%s\" BGPROPERTIES=FIXED >\n", webPath.c_str(),
+                       folderNo, HtmlEscape(settings.BACKPIC).c_str());
+    } else if (!run.settings.BACK_GIF.empty()) {
+        run.out.Printf("<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n", webPath.c_str(),
+                       HtmlEscape(run.settings.BACK_GIF).c_str());
+    }
+}
+
+void WriteFolderTitle(Run& run, int folderNo, const std::string& name) {
+    run.out << "<TABLE>\n<TR>\n<TD BGCOLOR=\"#FFFFFF\">";
+    run.out.Printf("<FONT SIZE=\"5\"><B>[%d]%s</B></FONT>", folderNo, HtmlEscape(name).c_str());
+    run.out << "</TD>\n</TR>\n</TABLE>\n";
+}
+
+static std::string UpperId(std::string id) {
+    UpperCaseId(id);
+    return id;
+}
+
+const UserRecord* FindListedUser(Run& run, const std::string& id) {
+    RunCache& c = run.cache;
+    if (!c.usersLoaded) {
+        c.users = ReadAllUsers(run.dataDir());
+        c.usersLoaded = true;
+    }
+    if (id.empty()) return nullptr;
+    // Stored ids are compared exactly first (the common case), then as FindUser compares.
+    for (const UserRecord& u : c.users)
+        if (u.USER_ID == id) return &u;
+    const std::string key = UpperId(id);
+    for (const UserRecord& u : c.users)
+        if (UpperId(u.USER_ID) == key) return &u;
+    return nullptr;
+}
+
+std::string WriterName(Run& run, const std::string& id) {
+    const UserRecord* u = FindListedUser(run, id);
+    return u != nullptr ? u->USER_NAME : id;
+}
+
+std::string ShownDate(const Run& run, const std::string& date) {
+    if (run.settings.DATETIME == 2 && date.size() > 10) return date.substr(0, 10);
+    return date;
+}
+
+int IntField(Run& run, const char* name, size_t capacity) {
+    return ParseInt(GetField(run.fields, name, 0, capacity));
+}
+
+int RequestedDisplayMode(Run& run, size_t capacity) {
+    int mode = IntField(run, "USER_DISP_DEF", capacity);
+    if (mode == 0) mode = run.login.user.USER_DISP_DEF;
+    return mode;
+}
+
+std::string ScriptAttr(const Run& run) { return HtmlEscape(run.settings.scriptName); }
+
+std::string KeyAttr(const Run& run) {
+    return HtmlEscape(CutToSlot(run.login.SKEY, kKeyFieldCapacity));
+}
+
+void WriteHidden(Run& run, const char* name, const std::string& value) {
+    run.out.Printf("<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%s\">\n", name,
+                   HtmlEscape(value).c_str());
+}
+
+void WriteHidden(Run& run, const char* name, int value) {
+    run.out.Printf("<INPUT TYPE=\"hidden\" NAME=\"%s\" VALUE=\"%d\">\n", name, value);
+}
+
+FolderSettings FolderSettingsOrEmpty(Run& run, int folderNo) {
+    const FolderSettings* fs = CachedFolderSettings(run, folderNo);
+    return fs != nullptr ? *fs : FolderSettings{};
+}
+
+std::string FolderName(Run& run, int folderNo) {
+    for (const FolderRecord& f : FolderTree(run))
+        if (f.folderNo == folderNo) return f.name;
+    return "";
+}

@@ -1,0 +1,383 @@
+#include "board/detail.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/rights.h"
+#include "app/session.h"
+#include "board/common.h"
+#include "board/sanitize.h"
+#include "cgi/html.h"
+#include "cgi/request.h"
+#include "cgi/text.h"
+#include "store/attachments.h"
+#include "store/bodies.h"
+#include "store/readmarks.h"
+#include "store/recordfile.h"
+
+// Field capacities of the detail page.
+static constexpr size_t kNumberCapacity = 104000;
+
+static constexpr const char* kValueCell = "<TD NOWRAP BGCOLOR=\"#FFFFFF\" ALIGN=\"LEFT\">";
+
+std::string QuoteColour(const FolderSettings& settings) {
+    return settings.RESFONTCOLOR.empty() ? std::string("0000FF") : settings.RESFONTCOLOR;
+}
+
+void WriteDeletedNotice(Run& run, MessageView view) {
+    Output& o = run.out;
+    if (view == MessageView::kDetail) {
+        o << run.msg(285) << "<BR>\n"
+          << run.msg(286) << "<BR>\n"
+          << run.msg(287) << "<BR>\n"
+          << run.msg(288) << "<P>\n";
+    } else {
+        o << "<BR>" << run.msg(285) << "<BR>"
+          << run.msg(286) << "<BR>"
+          << run.msg(287) << "<BR>"
+          << run.msg(288) << "<P>\n";
+    }
+}
+
+// "Re:^depth:title" for a reply, the title alone otherwise (unescaped).
+static std::string ShownTitle(const MessageIndexEntry& e) {
+    if (e.depth > 0) return "Re:^" + std::to_string(e.depth) + ":" + e.WRITE_TITLE;
+    return e.WRITE_TITLE;
+}
+
+void WriteReaderList(Run& run, int folderNo, const MessageIndexEntry& entry, MessageView view) {
+    Output& o = run.out;
+    const std::vector<ReadMark> marks = ReadReadMarks(run.dataDir(), folderNo, entry.messageNo);
+    o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\" ROWSPAN=3 >%s\n", "#E0FFFF",
+             run.msg(282).c_str());
+    if (view == MessageView::kDetail) o << "<FORM>\n";
+    o << "<SELECT>\n";
+    if (marks.empty()) {
+        o << "<OPTION VALUE=\"0\">" << run.msg(284) << "\n";
+    } else {
+        o.Printf("<OPTION>%d %s\n", static_cast<int>(marks.size()), run.msg(283).c_str());
+        for (const ReadMark& m : marks)
+            o << "<OPTION VALUE=\"0\">" << HtmlEscape(WriterName(run, m.userId)) << "\n";
+    }
+    o << "</SELECT>\n";
+    if (view == MessageView::kDetail) o << "</FORM>\n";
+    o << "\t</TD>\n";
+}
+
+void WriteWriterPicture(Run& run, int /*folderNo*/, const MessageIndexEntry& entry) {
+    const UserRecord* u = FindListedUser(run, entry.userId);
+    if (u == nullptr || u->PICFILE.empty()) return;
+    run.out << "\t<TD NOWRAP ALIGN=\"CENTER\" ROWSPAN=3 >";
+    run.out.Printf("<IMG SRC=\"%suserpic/%s/%s\">",
+                   HtmlEscape(run.settings.CG_FILE_WEB_PATH).c_str(),
+                   HtmlEscape(UrlEncodeValue(u->USER_ID)).c_str(),
+                   HtmlEscape(UrlEncodeValue(u->PICFILE)).c_str());
+    run.out << "</TD>\n";
+}
+
+void WriteWriterCell(Run& run, int /*folderNo*/, const MessageIndexEntry& entry) {
+    Output& o = run.out;
+    const UserRecord* u = FindListedUser(run, entry.userId);
+    const bool mail = u != nullptr && !u->E_MAIL_ADDR.empty();
+    if (mail)
+        o.Printf("<A HREF=\"mailto:%s?subject=Re:%s\">",
+                 HtmlEscape(UrlEncodeValue(u->E_MAIL_ADDR)).c_str(),
+                 HtmlEscape(UrlEncodeValue(entry.WRITE_TITLE)).c_str());
+    const std::string name = u != nullptr ? u->USER_NAME : entry.userId;
+    o.Printf("%s  [%s]", HtmlEscape(name).c_str(), HtmlEscape(entry.userId).c_str());
+    if (mail) o << "</A>";
+}
+
+void WriteMessageHeader(Run& run, int folderNo, const MessageIndexEntry& entry, MessageView view,
+                        int linkMode) {
+    Output& o = run.out;
+    o << "<TABLE BORDER=0>\n";
+    if (view == MessageView::kDetail) {
+        o << "<TR>\n" << kValueCell << "SEL:</TD>\n";
+        o << kValueCell << entry.messageNo << "</TD>\n</TR>\n";
+    }
+
+    o << "<TR>\n" << kValueCell << run.msg(279) << "</TD>\n";
+    if (view == MessageView::kDetail) {
+        // The title is escaped first, so the only markup in it is the links LinkUrls makes;
+        // their addresses end before any quote or angle bracket.
+        std::string title = HtmlEscape(ShownTitle(entry));
+        LinkUrls(title);
+        o << kValueCell << title << "</TD>\n";
+    } else {
+        o << kValueCell;
+        o.Printf("<A HREF=\"%s?SKEY=%s&JOB=DETAILS&FOLDER_NO=%d&SEL_NO=%d&USER_DISP_DEF=%d\">",
+                 ScriptAttr(run).c_str(), KeyAttr(run).c_str(), folderNo, entry.messageNo,
+                 linkMode);
+        o << HtmlEscape(ShownTitle(entry)) << "</A></TD>\n";
+    }
+    if (entry.READ_CHK == 2) WriteReaderList(run, folderNo, entry, view);
+    WriteWriterPicture(run, folderNo, entry);
+    o << "</TR>\n";
+
+    o << "<TR>\n" << kValueCell << run.msg(280) << "</TD>\n" << kValueCell;
+    WriteWriterCell(run, folderNo, entry);
+    o << "</TD>\n</TR>\n";
+
+    o << "<TR>\n" << kValueCell << run.msg(281) << "</TD>\n"
+      << kValueCell << HtmlEscape(ShownDate(run, entry.date)) << "</TD>\n</TR>\n";
+    o << "</TABLE>\n";
+}
+
+std::string PrepareMessageBody(Run& run, int folderNo, const MessageIndexEntry& entry,
+                               const FolderSettings& settings) {
+    std::string body;
+    ReadMessageBody(run.dataDir(), folderNo, entry.messageNo, body);  // missing: empty
+    ColorQuotes(body, QuoteColour(settings));
+    if (entry.HTML_MODE == 0) {
+        LinkUrls(body);
+        LineBreaksToHtml(body);
+    } else if (entry.HTML_MODE == 1) {
+        body = "<PRE>" + body + "</PRE>";
+    }
+    return CleanBodyHtml(body);
+}
+
+void WriteAttachmentList(Run& run, int folderNo, const MessageIndexEntry& entry,
+                         const FolderSettings& settings) {
+    if (entry.attachCount < 1) return;
+    Output& o = run.out;
+    const std::vector<AttachmentEntry> all = ReadAttachments(run.dataDir(), folderNo);
+    for (int slot = 1; slot <= settings.ADD_MAX; ++slot) {
+        auto it = std::find_if(all.begin(), all.end(), [&](const AttachmentEntry& a) {
+            return a.messageNo == entry.messageNo && a.slot == slot;
+        });
+        if (it == all.end()) continue;
+        char tail[64];
+        snprintf(tail, sizeof tail, "%d/X%d/%d/", folderNo, entry.messageNo, slot);
+        std::string size = std::to_string(FileSize(run.settings.ADD_FILE_PATH + tail + it->fileName));
+        GroupThousands(size);
+        o.Printf("%s %d:", run.msg(273).c_str(), slot);
+        o.Printf("<A HREF=\"%s%s%s\">%s (%s byte)</A><P>\n",
+                 HtmlEscape(run.settings.ADD_FILE_WEB_PATH).c_str(), tail,
+                 HtmlEscape(UrlEncodeValue(it->fileName)).c_str(),
+                 HtmlEscape(it->fileName).c_str(), size.c_str());
+    }
+}
+
+void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
+                      const std::vector<MessageIndexEntry>& index) {
+    std::vector<const MessageIndexEntry*> thread;
+    for (const MessageIndexEntry& e : index)
+        if (e.threadNo == entry.threadNo) thread.push_back(&e);
+    if (thread.size() < 2) return;
+
+    Output& o = run.out;
+    const std::string script = ScriptAttr(run);
+    const std::string key = KeyAttr(run);
+    o << "<TABLE BORDER>\n<TR>\n";
+    o << "<TD BGCOLOR=\"#E0FFFF\" NOWRAP><B>" << run.msg(297) << "</B></TD>\n";
+    o << "<TD BGCOLOR=\"#E0FFFF\" NOWRAP>" << run.msg(298) << "</TD>\n";
+    o << "<TD BGCOLOR=\"#E0FFFF\" NOWRAP>" << run.msg(299) << "</TD>\n";
+    o << "<TD BGCOLOR=\"#E0FFFF\" NOWRAP>" << run.msg(300) << "</TD>\n";
+    o << "</TR>\n";
+    for (const MessageIndexEntry* e : thread) {
+        o << "<TR>\n";
+        if (e->messageNo == entry.messageNo)
+            o << "<TD BGCOLOR=\"#FFB6C1\" NOWRAP>NowDisp</TD>\n";
+        else
+            o << "<TD BGCOLOR=\"#FFFFFF\"><BR></TD>\n";
+        o << "<TD BGCOLOR=\"#FFFFFF\" NOWRAP>";
+        for (int d = 0; d < e->depth; ++d) o << "&nbsp;&nbsp;";
+        o.Printf("<A HREF=\"%s?SKEY=%s&JOB=DETAILS&FOLDER_NO=%d&SEL_NO=%d&USER_DISP_DEF=%d\">",
+                 script.c_str(), key.c_str(), folderNo, e->messageNo, linkMode);
+        if (e->depth > 0) o.Printf("Re:^%d:", e->depth);
+        if (e->deleted != 0) o << "--Delete--";
+        else o << HtmlEscape(e->WRITE_TITLE);
+        o << "</A></TD>\n";
+        if (e->deleted != 0)
+            o << "<TD BGCOLOR=\"#FFFFFF\"><BR></TD>\n";
+        else
+            o << "<TD BGCOLOR=\"#FFFFFF\" NOWRAP>" << HtmlEscape(WriterName(run, e->userId))
+              << "</TD>\n";
+        o << "<TD BGCOLOR=\"#FFFFFF\" NOWRAP>" << HtmlEscape(ShownDate(run, e->date)) << "</TD>\n";
+        o << "</TR>\n";
+    }
+    o << "</TABLE>\n";
+}
+
+void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode) {
+    WriteThreadTable(run, folderNo, entry, linkMode, ReadMessageIndex(run.dataDir(), folderNo));
+}
+
+MessageNeighbours FindNeighbours(const std::vector<MessageIndexEntry>& index, int mode, int selNo) {
+    MessageNeighbours r;
+    // The entries in the order of the walk.
+    std::vector<int> walk;
+    if (mode == 2 || mode == 3) {
+        const int last = index.empty() ? 0 : index.back().messageNo;
+        for (const MessageIndexEntry& e : index)
+            if (e.messageNo >= 1 && e.messageNo <= last) walk.push_back(e.messageNo);
+        std::sort(walk.begin(), walk.end());
+        walk.erase(std::unique(walk.begin(), walk.end()), walk.end());
+    } else {
+        for (const MessageIndexEntry& e : index) walk.push_back(e.messageNo);
+    }
+    auto it = std::find(walk.begin(), walk.end(), selNo);
+    if (it == walk.end()) {
+        // Not reached: every number walked lies before it.
+        if (!walk.empty()) r.previous = walk.back();
+        return r;
+    }
+    const int count = static_cast<int>(it - walk.begin()) + 1;
+    if (it != walk.begin()) r.previous = *(it - 1);
+    if (it + 1 != walk.end()) r.next = *(it + 1);
+    r.page = (count - 1) / kRowsPerPage + 1;
+    return r;
+}
+
+namespace {
+
+void OpenForm(Run& run, bool posting) {
+    run.out.Printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST%s>\n",
+                   ScriptAttr(run).c_str(),
+                   posting && run.login.user.WRITE_MODE == 2 ? " TARGET=\"WBORDWRITE\"" : "");
+    run.out.Printf("<INPUT TYPE=\"hidden\" NAME=\"SKEY\" VALUE=\"%s\">\n", KeyAttr(run).c_str());
+}
+
+void WriteNeighbourForm(Run& run, int folderNo, int mode, int selNo, const std::string& label,
+                        const std::string& alert) {
+    Output& o = run.out;
+    o << "<TD>\n";
+    OpenForm(run, false);
+    WriteHidden(run, "JOB", "DETAILS");
+    WriteHidden(run, "FOLDER_NO", folderNo);
+    WriteHidden(run, "USER_DISP_DEF", mode);
+    WriteHidden(run, "SEL_NO", selNo);
+    if (selNo != 0)
+        o.Printf("<INPUT TYPE=\"submit\" VALUE=\"%s\">\n", label.c_str());
+    else
+        o.Printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"alert('%s')\">\n", label.c_str(),
+                 alert.c_str());
+    o << "</FORM>\n</TD>\n";
+}
+
+void WriteNavigation(Run& run, int folderNo, int mode, const MessageNeighbours& nb) {
+    Output& o = run.out;
+    o << "<TABLE>\n<TR>\n<TD>\n";
+    OpenForm(run, false);
+    WriteHidden(run, "JOB", "ROOM");
+    WriteHidden(run, "FOLDER_NO", folderNo);
+    WriteHidden(run, "DISP_PAGE", nb.page);
+    WriteHidden(run, "USER_DISP_DEF", mode);
+    o.Printf("<INPUT TYPE=\"submit\" VALUE=\"%s\">\n", run.msg(4).c_str());
+    o << "</FORM>\n</TD>\n";
+    WriteNeighbourForm(run, folderNo, mode, nb.previous, run.msg(301), run.msg(302));
+    WriteNeighbourForm(run, folderNo, mode, nb.next, run.msg(303), run.msg(304));
+    o << "</TR>\n</TABLE>\n";
+}
+
+void WritePostingRow(Run& run, int folderNo, int mode, const MessageIndexEntry& entry,
+                     const FolderSettings& fs, int rights) {
+    Output& o = run.out;
+    const UserRecord& viewer = run.login.user;
+    const bool member = viewer.MODE == kMemberAccount;
+    const bool writer = viewer.USER_ID == entry.userId;
+    o << "<TABLE>\n<TR>\n";
+
+    o << "<TD>\n";
+    OpenForm(run, true);
+    WriteHidden(run, "JOB", "BORDWRITE");
+    WriteHidden(run, "FOLDER_NO", folderNo);
+    WriteHidden(run, "USER_DISP_DEF", mode);
+    o.Printf("<INPUT TYPE=\"submit\" VALUE=\"%s\">\n", run.msg(270).c_str());
+    o << "</FORM>\n</TD>\n";
+
+    o << "<TD>\n";
+    OpenForm(run, true);
+    WriteHidden(run, "JOB", "BORDWRITE");
+    WriteHidden(run, "SEL_NO", entry.messageNo);
+    WriteHidden(run, "FOLDER_NO", folderNo);
+    WriteHidden(run, "USER_DISP_DEF", mode);
+    o.Printf("<INPUT TYPE=\"submit\" VALUE=\"%s\">\n", run.msg(271).c_str());
+    o << "</FORM>\n</TD>\n";
+
+    if (fs.REWRITE_FLG == 2 && writer && member) {
+        o << "<TD>\n";
+        OpenForm(run, true);
+        WriteHidden(run, "JOB", "EDITMSG");
+        WriteHidden(run, "SEL_NO", entry.messageNo);
+        WriteHidden(run, "FOLDER_NO", folderNo);
+        WriteHidden(run, "USER_DISP_DEF", mode);
+        o.Printf("<INPUT TYPE=\"submit\" VALUE=\"%s\">\n", run.msg(330).c_str());
+        o << "</FORM>\n</TD>\n";
+    }
+    if (member && (rights >= kRightsManage || writer)) {
+        o << "<TD>\n";
+        OpenForm(run, false);
+        WriteHidden(run, "JOB", "DELMSG");
+        WriteHidden(run, "SEL_NO", entry.messageNo);
+        WriteHidden(run, "FOLDER_NO", folderNo);
+        WriteHidden(run, "USER_DISP_DEF", mode);
+        o.Printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"return confirm('%s')\">\n",
+                 run.msg(289).c_str(), run.msg(290).c_str());
+        o << "</FORM>\n</TD>\n";
+    }
+    o << "</TR>\n</TABLE>\n";
+}
+
+}  // namespace
+
+void ShowMessageDetail(Run& run) {
+    Output& o = run.out;
+    const int folderNo = IntField(run, "FOLDER_NO", kNumberCapacity);
+    const int selNo = IntField(run, "SEL_NO", kNumberCapacity);
+    int mode = RequestedDisplayMode(run, kNumberCapacity);
+    if (mode != 2 && mode != 3) mode = 1;
+
+    const int rights = FolderRights(run, folderNo);
+    WritePageHead(run);
+    if (rights < kRightsRead) {
+        WriteRefusalBody(run);
+        return;
+    }
+
+    const std::vector<MessageIndexEntry> index = ReadMessageIndex(run.dataDir(), folderNo);
+    auto found = std::find_if(index.begin(), index.end(),
+                              [&](const MessageIndexEntry& e) { return e.messageNo == selNo; });
+    if (selNo < 1 || found == index.end()) {
+        WriteRefusalBody(run);
+        return;
+    }
+    const MessageIndexEntry entry = *found;
+
+    const FolderSettings fs = FolderSettingsOrEmpty(run, folderNo);
+    WriteFolderBodyTag(run, folderNo, fs);
+    WriteFolderTitle(run, folderNo, FolderName(run, folderNo));
+    o << "<HR>\n";
+
+    ReadMark mark;
+    const std::string& viewer = run.login.user.USER_ID;
+    if (FindReadMark(run.dataDir(), folderNo, selNo, viewer, mark) != 0) {
+        mark.messageNo = selNo;
+        mark.userId = viewer;
+        mark.count = 0;
+        SaveReadMark(run.dataDir(), folderNo, mark);
+    }
+
+    const MessageNeighbours nb = FindNeighbours(index, mode, selNo);
+    const std::string colour = HtmlEscape(fs.FONTCOLOR);
+
+    if (entry.deleted != 0) {
+        WriteDeletedNotice(run, MessageView::kDetail);
+    } else {
+        WriteMessageHeader(run, folderNo, entry, MessageView::kDetail, mode);
+        const std::string body = PrepareMessageBody(run, folderNo, entry, fs);
+        o << "<HR>\n";
+        if (!colour.empty()) o << "<FONT COLOR=\"#" << colour << "\">";
+        o << body << "\n<HR>\n<P>\n";
+        WriteAttachmentList(run, folderNo, entry, fs);
+        if (!colour.empty()) o << "</FONT>\n";
+    }
+
+    WriteThreadTable(run, folderNo, entry, mode, index);
+    WriteNavigation(run, folderNo, mode, nb);
+    if (rights >= kRightsWrite) WritePostingRow(run, folderNo, mode, entry, fs, rights);
+    o << "</BODY>\n"
+      << "</HTML>\n";
+}
