@@ -57,7 +57,7 @@ class UploadSweep {
 public:
     explicit UploadSweep(const Run& run) {
         for (const FormField& f : run.fields) {
-            if (!IsFileFieldName(f.name) || f.value.empty()) continue;
+            if (!f.isUpload || !IsFileFieldName(f.name) || f.value.empty()) continue;
             std::string value = f.value, client, temp;
             SplitUploadValue(value, client, temp);
             if (!temp.empty()) paths_.push_back(WorkPath(run.workDir, temp));
@@ -307,7 +307,7 @@ int SaveMessage(Run& run) {
         SlotRequest& s = slots[i - 1];
         const std::string n = std::to_string(i);
         s.keep = !GetField(run.fields, "ADD_FILE" + n, 0, kKeepBoxCapacity).empty();
-        std::string value = GetField(run.fields, "FILE" + n, 0, kUploadCapacity);
+        std::string value = GetUploadField(run.fields, "FILE" + n, 0, kUploadCapacity);
         s.upload = !value.empty();
         if (s.upload) {
             std::string client, temp;

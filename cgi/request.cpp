@@ -542,6 +542,7 @@ void DecodeMultipart(BodyReader& in, const std::string& contentType, const std::
             FormField f;
             f.name = std::move(name);
             f.hasValue = true;
+            f.isUpload = true;
             if (client.empty()) {
                 // No file chosen: empty value, no temporary file.
                 fields.push_back(std::move(f));
@@ -630,12 +631,14 @@ int DecodeRequest(const CgiInput& in, FieldList& fields) {
     }
 }
 
-std::string GetField(const FieldList& fields, std::string_view name, int k, size_t capacity) {
+static std::string FindField(const FieldList& fields, std::string_view name, int k,
+                             size_t capacity, bool uploadsOnly) {
     if (k < 0 || capacity == 0) return {};
     int seen = 0;
     for (const FormField& f : fields) {
         if (f.name != name) continue;
         if (seen++ == k) {
+            if (uploadsOnly && !f.isUpload) return {};
             // Cut at a character boundary: a lone lead byte would swallow the byte written
             // after the text (the comma that ends a stored field).
             if (f.value.size() < capacity) return f.value;
@@ -643,6 +646,15 @@ std::string GetField(const FieldList& fields, std::string_view name, int k, size
         }
     }
     return {};
+}
+
+std::string GetField(const FieldList& fields, std::string_view name, int k, size_t capacity) {
+    return FindField(fields, name, k, capacity, false);
+}
+
+std::string GetUploadField(const FieldList& fields, std::string_view name, int k,
+                           size_t capacity) {
+    return FindField(fields, name, k, capacity, true);
 }
 
 void SplitUploadValue(std::string& value, std::string& clientName, std::string& tempName) {

@@ -18,6 +18,7 @@ struct FormField {
     std::string name;
     std::string value;
     bool hasValue = false;  // false for a URL-encoded segment without "="; reads as empty
+    bool isUpload = false;  // a multipart file part: the value names an upload temporary file
 };
 using FieldList = std::vector<FormField>;
 
@@ -54,6 +55,12 @@ int DecodeRequest(const CgiInput& in, FieldList& fields);
 // Value of the k-th field (k from 0) named exactly name, cut to capacity - 1 bytes; empty when
 // there are fewer than k + 1 such fields. The cut never splits a two-byte character.
 std::string GetField(const FieldList& fields, std::string_view name, int k, size_t capacity);
+
+// Like GetField, but only a file part of a multipart body counts: a plain field of the same
+// name (a hand-made "FILE1=x,CGI3") yields the empty text, so it can never name the upload
+// temporary file of another request.
+std::string GetUploadField(const FieldList& fields, std::string_view name, int k,
+                           size_t capacity);
 
 // Splits a non-empty upload value "client name,temporary name". The client's directory (up to
 // the last "\" or "/" outside two-byte characters) is cut off and value rewritten to the

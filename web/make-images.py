@@ -249,8 +249,8 @@ def write_jpeg(name, width, height, rgb, quality=90):
     for comp, kind, sym, _ in symbols():
         f = freqs[(0 if comp == 0 else 1, kind)]
         f[sym] = f.get(sym, 0) + 1
-    specs = {key: _huffman_table(f) for key, f in freqs.items()}
-    codes = {key: _codes(*spec) for key, spec in specs.items()}
+    huffman = {key: _huffman_table(f) for key, f in freqs.items()}
+    codes = {key: _codes(*table) for key, table in huffman.items()}
 
     out = bytearray()
     acc = 0
@@ -286,7 +286,7 @@ def write_jpeg(name, width, height, rgb, quality=90):
         data += segment(0xFFDB, bytes([t]) + bytes(q[ZIGZAG[i]] for i in range(64)))
     data += segment(0xFFC0, struct.pack(">BHHB", 8, height, width, 3)
                     + bytes((1, 0x11, 0, 2, 0x11, 1, 3, 0x11, 1)))
-    for (t, kind), (counts, syms) in sorted(specs.items()):
+    for (t, kind), (counts, syms) in sorted(huffman.items()):
         cls = 0 if kind == "dc" else 1
         data += segment(0xFFC4, bytes([(cls << 4) | t]) + bytes(counts) + bytes(syms))
     data += segment(0xFFDA, bytes((3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0)))

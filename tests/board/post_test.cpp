@@ -102,6 +102,10 @@ protected:
     void Field(const std::string& name, const std::string& value) {
         run->fields.push_back({name, value, true});
     }
+    // A file part of a multipart body, as the decoder marks it.
+    void FileField(const std::string& name, const std::string& value) {
+        run->fields.push_back({name, value, true, true});
+    }
     // An upload temporary file with the content, and the field value that names it.
     std::string Upload(const std::string& clientName, const std::string& content) {
         const std::string temp = "CGI" + std::to_string(nextTemp++);
@@ -326,10 +330,10 @@ TEST_F(PostTest, NewPostStoresEntryBodyReadMarkAndLogLine) {
 TEST_F(PostTest, AttachmentsGoToTheirSlotsAndNoUploadOutlivesTheStep) {
     StartStore(alice, "BORDWRITE", 0);
     const std::string plan = Upload("C:\\docs\\plan.txt", "plan");
-    Field("FILE1", plan);
-    Field("FILE2", plan);  // one upload fills one slot
-    Field("FILE3", Upload("/home/u/notes, v2.txt", "notes"));
-    Field("FILE4", Upload("extra.txt", "beyond ADD_MAX"));
+    FileField("FILE1", plan);
+    FileField("FILE2", plan);  // one upload fills one slot
+    FileField("FILE3", Upload("/home/u/notes, v2.txt", "notes"));
+    FileField("FILE4", Upload("extra.txt", "beyond ADD_MAX"));
     ASSERT_EQ(SaveMessage(*run), 0);
     EXPECT_EQ(Entry(1).attachCount, 2);
     EXPECT_EQ(AttachmentName(1, 1), "plan.txt");
@@ -351,9 +355,9 @@ TEST_F(PostTest, UnsafeClientNamesAreRefused) {
     EXPECT_EQ(AttachmentFileName("\x83\x5C.txt"), "\x83\x5C.txt");
 
     StartStore(alice, "BORDWRITE", 0);
-    Field("FILE1", Upload("C:\\x\\..", "dots"));
-    Field("FILE2", Upload("C:\\x\\ab\x81/..", "evil"));  // "/" after a lead byte is no cut
-    Field("FILE3", "forged.txt,notatemp");
+    FileField("FILE1", Upload("C:\\x\\..", "dots"));
+    FileField("FILE2", Upload("C:\\x\\ab\x81/..", "evil"));  // "/" after a lead byte is no cut
+    FileField("FILE3", "forged.txt,notatemp");
     ASSERT_EQ(SaveMessage(*run), 0);
     EXPECT_EQ(Entry(1).attachCount, 0);
     EXPECT_TRUE(ReadAttachments(data, 1).empty());
@@ -361,12 +365,23 @@ TEST_F(PostTest, UnsafeClientNamesAreRefused) {
     EXPECT_FALSE(TempsLeft());
 }
 
+TEST_F(PostTest, APlainFieldCannotNameAnotherRequestsUpload) {
+    StartStore(alice, "BORDWRITE", 0);
+    // The temporary file of an upload still in progress elsewhere, named by a hand-made field.
+    const std::string other = Upload("theirs.txt", "not yours");
+    Field("FILE1", other);
+    ASSERT_EQ(SaveMessage(*run), 0);
+    EXPECT_EQ(Entry(1).attachCount, 0);
+    EXPECT_FALSE(Exists(add + "1/X1"));
+    EXPECT_EQ(ReadAll(work + "/CGI0"), "not yours");
+}
+
 TEST_F(PostTest, RefusedStoreDeletesItsUploads) {
     StartStore(alice, "BORDWRITE", 0, "");
-    Field("FILE1", Upload("a.txt", "a"));
+    FileField("FILE1", Upload("a.txt", "a"));
     EXPECT_EQ(SaveMessage(*run), kPostNoTitle);
     StartStore(alice, "NOTAJOB", 0);
-    Field("FILE1", Upload("a.txt", "a"));
+    FileField("FILE1", Upload("a.txt", "a"));
     EXPECT_EQ(SaveMessage(*run), kPostRefused);
     EXPECT_FALSE(TempsLeft());
     EXPECT_FALSE(Exists(add + "1"));
@@ -374,9 +389,9 @@ TEST_F(PostTest, RefusedStoreDeletesItsUploads) {
 
 TEST_F(PostTest, EditingKeepsReplacesAndDropsAttachmentsByTheKeepBox) {
     StartStore(alice, "BORDWRITE", 0);
-    Field("FILE1", Upload("one.txt", "1"));
-    Field("FILE2", Upload("two.txt", "2"));
-    Field("FILE3", Upload("three.txt", "3"));
+    FileField("FILE1", Upload("one.txt", "1"));
+    FileField("FILE2", Upload("two.txt", "2"));
+    FileField("FILE3", Upload("three.txt", "3"));
     ASSERT_EQ(SaveMessage(*run), 0);
     ASSERT_EQ(Entry(1).attachCount, 3);
 
@@ -387,10 +402,10 @@ TEST_F(PostTest, EditingKeepsReplacesAndDropsAttachmentsByTheKeepBox) {
 
     StartStore(alice, "EDITMSG", 1, "Edited", "new text");
     Field("ADD_FILE1", "ON");
-    Field("FILE1", Upload("ignored.txt", "x"));  // box set: the new file is discarded
-    Field("FILE2", "");                          // box cleared, no file: slot dropped
+    FileField("FILE1", Upload("ignored.txt", "x"));  // box set: the new file is discarded
+    FileField("FILE2", "");                          // box cleared, no file: slot dropped
     Field("ADD_FILE3", "");
-    Field("FILE3", Upload("four.txt", "4"));     // box cleared, new file: replaced
+    FileField("FILE3", Upload("four.txt", "4"));     // box cleared, new file: replaced
     ASSERT_EQ(SaveMessage(*run), 0);
 
     const MessageIndexEntry e = Entry(1);
@@ -434,7 +449,7 @@ TEST_F(PostTest, EditIsRefusedToNonWritersSharedAccountsAndWhereTheFolderForbids
         EXPECT_NE(Form(who, "EDITMSG", 1).find("You are not permitted"), std::string::npos) << why;
         EXPECT_EQ(out->text.find("original"), std::string::npos) << why;
         StartStore(who, "EDITMSG", 1, "Hijacked", "hijacked");
-        Field("FILE1", Upload("a.txt", "a"));
+        FileField("FILE1", Upload("a.txt", "a"));
         EXPECT_EQ(SaveMessage(*run), kPostRefused) << why;
         EXPECT_EQ(Entry(1).WRITE_TITLE, "Original") << why;
         EXPECT_EQ(Body(1), "original") << why;

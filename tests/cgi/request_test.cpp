@@ -299,6 +299,12 @@ TEST(MultipartTest, FieldsAndFiles) {
     EXPECT_EQ(f[5].value, "b=c");
     EXPECT_EQ(f[6].name, "JOB");
     EXPECT_EQ(GetField(f, "JOB", 1, 100), "");
+    // Only file parts count as uploads.
+    EXPECT_EQ(GetUploadField(f, "FILE1", 0, 100), "C:\\docs\\a.txt,CGI0");
+    EXPECT_TRUE(f[1].isUpload && f[2].isUpload && f[4].isUpload);
+    EXPECT_FALSE(f[3].isUpload);
+    EXPECT_EQ(GetUploadField(f, "MSG", 0, 100), "");
+    EXPECT_EQ(GetUploadField(f, "JOB", 0, 100), "");
     EXPECT_EQ(Slurp(dir.path + "CGI0"), "hello\r\nworld");
     EXPECT_EQ(Slurp(dir.path + "CGI1"), "plain");
     EXPECT_FALSE(Exists(dir.path + "CGI2"));  // the empty file name made none
