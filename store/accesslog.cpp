@@ -1,46 +1,10 @@
 #include "store/accesslog.h"
 
-#include "cgi/dbcs.h"
 #include "store/recordfile.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr std::string_view kLogFile = "system.log";
-
-// A value as it may be stored in the log line: up to the first line break or NUL (and the
-// first comma unless commas are harmless there), a lead byte without its second byte dropped,
-// cut to the slot.
-std::string FieldText(std::string_view value, size_t slot, bool keepCommas) {
-    const auto stops = [&](char c) {
-        return c == '\r' || c == '\n' || c == '\0' || (c == ',' && !keepCommas);
-    };
-    size_t i = 0;
-    while (i < value.size() && !stops(value[i])) {
-        if (IsLeadByte(value[i])) {
-            if (i + 1 >= value.size() || stops(value[i + 1]) || value[i + 1] == ',') break;
-            i += 2;
-        } else {
-            ++i;
-        }
-    }
-    return CutToSlot(value.substr(0, i), slot);
-}
-
-// What must precede an appended line so that it starts a line of its own.
-std::string LineEndPrefix(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::string();
-    std::string prefix;
-    off_t end = lseek(fd, 0, SEEK_END);
-    char last = '\n';
-    if (end > 0 && pread(fd, &last, 1, end - 1) == 1 && last != '\n')
-        prefix = last == '\r' ? "\n" : std::string(kLineEnd);
-    close(fd);
-    return prefix;
-}
 
 // Calls sink(user id, date, kind word) for every line with at least three comma-terminated
 // fields. false when system.log cannot be read.
@@ -70,17 +34,17 @@ void Count(UserLogSummary& s, std::string_view date, std::string_view word) {
 std::string FormatAccessLogLine(const AccessLogEntry& e) {
     const char* word = e.kind == kLogLogin ? "login" : e.kind == kLogWrite ? "write" : nullptr;
     if (!word) return std::string();
-    std::string line = FieldText(e.date, kLogDateSize, false);
+    std::string line = FieldValue(e.date, kLogDateSize);
     line += ',';
-    line += FieldText(e.userId, kLogUserIdSize, false);
+    line += FieldValue(e.userId, kLogUserIdSize);
     line += ',';
     line += word;
     line += ',';
     line += std::to_string(e.number);
     line += ',';
-    line += FieldText(e.remoteAddr, kLogAddrSize, true);
+    line += FieldValue(e.remoteAddr, kLogAddrSize, true);
     line += ',';
-    line += FieldText(e.userAgent, kLogAgentSize, true);
+    line += FieldValue(e.userAgent, kLogAgentSize, true);
     line += kLineEnd;
     return line;
 }
@@ -88,9 +52,7 @@ std::string FormatAccessLogLine(const AccessLogEntry& e) {
 int AppendAccessLog(const std::string& dataDir, const AccessLogEntry& entry) {
     const std::string line = FormatAccessLogLine(entry);
     if (line.empty()) return -1;
-    DataLock lock(dataDir);
-    const std::string path = DataFilePath(dataDir, kLogFile);
-    return AppendToFile(dataDir, path, LineEndPrefix(path) + line, true);
+    return AppendTextLine(dataDir, DataFilePath(dataDir, kLogFile), line, true);
 }
 
 int SummarizeUserLog(const std::string& dataDir, const std::string& userId, UserLogSummary& out) {

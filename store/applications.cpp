@@ -2,8 +2,6 @@
 
 #include "store/recordfile.h"
 
-#include <unistd.h>
-
 namespace {
 
 constexpr std::string_view kApplicationFile = "g_user.dat";
@@ -12,23 +10,12 @@ std::string FilePath(const std::string& dataDir) {
     return DataFilePath(dataDir, kApplicationFile);
 }
 
-// g_user.dat whole for a change (created empty when missing), without a trailing partial
-// record. false when it cannot be read.
-bool ReadForChange(const std::string& path, std::string& all) {
-    int fd = OpenRecordFile(path);
-    if (fd < 0) return false;
-    close(fd);
-    if (!ReadWholeFile(path, all)) return false;
-    all.resize(all.size() - all.size() % kIdApplicationSize);
-    return true;
-}
-
 std::string_view RecordAt(const std::string& all, size_t index) {
     return std::string_view(all).substr(index * kIdApplicationSize, kIdApplicationSize);
 }
 
 std::string IdOf(std::string_view record) {
-    return CutToSlot(GetText(record, kAppIdOffset, kAppIdSize), kAppIdSize);
+    return GetSlotText(record, kAppIdOffset, kAppIdSize);
 }
 
 // Index of the n-th record whose id equals userId, or -1.
@@ -58,9 +45,7 @@ std::string PackIdApplication(const IdApplication& a) {
 }
 
 IdApplication UnpackIdApplication(std::string_view b) {
-    const auto text = [&](size_t offset, size_t size) {
-        return CutToSlot(GetText(b, offset, size), size);
-    };
+    const auto text = [&](size_t offset, size_t size) { return GetSlotText(b, offset, size); };
     IdApplication a;
     a.USER_ID = text(kAppIdOffset, kAppIdSize);
     a.USER_NAME = text(kAppNameOffset, kAppNameSize);
@@ -85,8 +70,8 @@ int ReadApplicationAt(const std::string& dataDir, int index, IdApplication& out)
 std::vector<IdApplication> ReadAllApplications(const std::string& dataDir) {
     const std::string all = ReadRecordFile(FilePath(dataDir), kIdApplicationSize);
     std::vector<IdApplication> apps;
-    for (size_t k = 0; k < all.size() / kIdApplicationSize; ++k)
-        apps.push_back(UnpackIdApplication(RecordAt(all, k)));
+    for (std::string_view r : SplitRecords(all, kIdApplicationSize))
+        apps.push_back(UnpackIdApplication(r));
     return apps;
 }
 
@@ -104,7 +89,7 @@ int AddApplication(const std::string& dataDir, const IdApplication& app) {
     DataLock lock(dataDir);
     const std::string path = FilePath(dataDir);
     std::string all;
-    if (!ReadForChange(path, all)) return -1;
+    if (!ReadRecordFile(path, kIdApplicationSize, all)) return -1;
     if (NthWithId(all, IdOf(packed), 0) >= 0) return -1;
     // At the end of the whole records: a trailing partial record is overwritten.
     return WriteAt(dataDir, path, static_cast<long>(all.size()), packed);
@@ -115,7 +100,7 @@ int RewriteApplication(const std::string& dataDir, const std::string& userId, in
     DataLock lock(dataDir);
     const std::string path = FilePath(dataDir);
     std::string all;
-    if (!ReadForChange(path, all)) return -1;
+    if (!ReadRecordFile(path, kIdApplicationSize, all)) return -1;
     const long k = NthWithId(all, userId, n);
     if (k < 0) return -1;
     return WriteAt(dataDir, path, k * static_cast<long>(kIdApplicationSize),
@@ -127,7 +112,7 @@ int DeleteApplicationAt(const std::string& dataDir, int index) {
     DataLock lock(dataDir);
     const std::string path = FilePath(dataDir);
     std::string all;
-    if (!ReadForChange(path, all)) return -1;
+    if (!ReadRecordFile(path, kIdApplicationSize, all)) return -1;
     if (static_cast<size_t>(index) >= all.size() / kIdApplicationSize) return -1;
     all.erase(static_cast<size_t>(index) * kIdApplicationSize, kIdApplicationSize);
     return RewriteViaTemp(dataDir, path, path + ".TMP", all);

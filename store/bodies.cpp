@@ -3,8 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include "store/recordfile.h"
 
 std::string MessageBodyPath(const std::string& dataDir, int folder, int messageNo) {
@@ -30,16 +28,8 @@ int ReadMessageBody(const std::string& dataDir, int folder, int messageNo, std::
                         : static_cast<size_t>(st.st_size) > kMaxBodyRead
                             ? kMaxBodyRead
                             : static_cast<size_t>(st.st_size);
-    out.resize(want);
-    size_t got = 0;
-    while (got < want) {
-        ssize_t n = read(fd, out.data() + got, want - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
+    const size_t got = ReadBytesAt(fd, 0, want, out);
     close(fd);
-    out.resize(got);
     size_t nul = out.find('\0');
     if (nul != std::string::npos) out.resize(nul);
     return got == want ? 0 : -1;

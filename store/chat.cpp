@@ -3,31 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include "store/recordfile.h"
-
-namespace {
-
-std::string Field(std::string_view record, size_t offset, size_t size) {
-    return CutToSlot(GetText(record, offset, size), size);
-}
-
-// Reads up to length bytes at offset of an opened file; the count read.
-size_t ReadAt(int fd, std::string& bytes, size_t offset, size_t length) {
-    bytes.resize(length);
-    size_t got = 0;
-    while (got < length) {
-        ssize_t n = pread(fd, bytes.data() + got, length - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
-    bytes.resize(got);
-    return got;
-}
-
-}  // namespace
 
 std::string PackChatEntry(const ChatEntry& e) {
     std::string r(kChatEntrySize, '\0');
@@ -44,12 +20,12 @@ std::string PackChatEntry(const ChatEntry& e) {
 ChatEntry UnpackChatEntry(std::string_view r) {
     ChatEntry e;
     e.MODE = GetInt32(r, 0);
-    e.name = Field(r, 4, 82);
-    e.color = Field(r, 86, 22);
-    e.text = Field(r, 108, 252);
-    e.date = Field(r, 360, 20);
-    e.REMOTE_ADDR = Field(r, 380, 252);
-    e.HTTP_USER_AGENT = Field(r, 632, 252);
+    e.name = GetSlotText(r, 4, 82);
+    e.color = GetSlotText(r, 86, 22);
+    e.text = GetSlotText(r, 108, 252);
+    e.date = GetSlotText(r, 360, 20);
+    e.REMOTE_ADDR = GetSlotText(r, 380, 252);
+    e.HTTP_USER_AGENT = GetSlotText(r, 632, 252);
     return e;
 }
 
@@ -65,11 +41,11 @@ std::string PackChatMember(const ChatMember& m) {
 
 ChatMember UnpackChatMember(std::string_view r) {
     ChatMember m;
-    m.userId = Field(r, 0, 22);
-    m.color = Field(r, 22, 22);
+    m.userId = GetSlotText(r, 0, 22);
+    m.color = GetSlotText(r, 22, 22);
     m.LOG_LINE = GetInt32(r, 44);
     m.RELOAD_TIME = GetInt32(r, 48);
-    m.date = Field(r, 52, 20);
+    m.date = GetSlotText(r, 52, 20);
     return m;
 }
 
@@ -85,10 +61,9 @@ int FindChatMember(const std::string& dataDir, int folder, const std::string& us
                    ChatMember& out) {
     out = ChatMember();
     EnsureFolderDir(dataDir, folder);
-    std::string bytes = ReadRecordFile(ChatMemberListPath(dataDir, folder), kChatMemberSize);
-    for (size_t at = 0; at + kChatMemberSize <= bytes.size(); at += kChatMemberSize) {
-        std::string_view rec = std::string_view(bytes).substr(at, kChatMemberSize);
-        if (Field(rec, 0, 22) == userId) {
+    const std::string bytes = ReadRecordFile(ChatMemberListPath(dataDir, folder), kChatMemberSize);
+    for (std::string_view rec : SplitRecords(bytes, kChatMemberSize)) {
+        if (GetSlotText(rec, 0, 22) == userId) {
             out = UnpackChatMember(rec);
             return 0;
         }
@@ -97,19 +72,11 @@ int FindChatMember(const std::string& dataDir, int folder, const std::string& us
 }
 
 int SaveChatMember(const std::string& dataDir, int folder, const ChatMember& member) {
-    DataLock lock(dataDir);
-    const std::string path = ChatMemberListPath(dataDir, folder);
-    std::string bytes = ReadRecordFile(path, kChatMemberSize);
     const std::string packed = PackChatMember(member);
-    const std::string id = Field(packed, 0, 22);
-    size_t at = bytes.size();  // a partial record at the end is overwritten
-    for (size_t i = 0; i + kChatMemberSize <= bytes.size(); i += kChatMemberSize) {
-        if (Field(std::string_view(bytes).substr(i, kChatMemberSize), 0, 22) == id) {
-            at = i;
-            break;
-        }
-    }
-    return WriteAt(dataDir, path, static_cast<long>(at), packed);
+    const std::string id = GetSlotText(packed, 0, 22);
+    return ReplaceOrAppendRecord(dataDir, ChatMemberListPath(dataDir, folder), kChatMemberSize,
+                                 packed,
+                                 [&](std::string_view r) { return GetSlotText(r, 0, 22) == id; });
 }
 
 int ReadChatEntryAt(const std::string& dataDir, int folder, int index, ChatEntry& out) {
@@ -119,7 +86,7 @@ int ReadChatEntryAt(const std::string& dataDir, int folder, int index, ChatEntry
     int fd = OpenRecordFile(ChatLogPath(dataDir, folder));
     if (fd < 0) return -1;
     std::string bytes;
-    size_t got = ReadAt(fd, bytes, static_cast<size_t>(index) * kChatEntrySize, kChatEntrySize);
+    size_t got = ReadBytesAt(fd, static_cast<size_t>(index) * kChatEntrySize, kChatEntrySize, bytes);
     close(fd);
     if (got < kChatEntrySize) return -1;
     out = UnpackChatEntry(bytes);
@@ -136,17 +103,19 @@ std::vector<ChatEntry> ReadChatEntries(const std::string& dataDir, int folder, i
     if (fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) < length)
         length = static_cast<size_t>(st.st_size);
     std::string bytes;
-    ReadAt(fd, bytes, 0, length);
+    ReadBytesAt(fd, 0, length, bytes);
     close(fd);
-    for (size_t at = 0; at + kChatEntrySize <= bytes.size(); at += kChatEntrySize)
-        entries.push_back(UnpackChatEntry(std::string_view(bytes).substr(at, kChatEntrySize)));
+    for (std::string_view r : SplitRecords(bytes, kChatEntrySize))
+        entries.push_back(UnpackChatEntry(r));
     return entries;
 }
 
 int PrependChatEntry(const std::string& dataDir, int folder, const ChatEntry& entry) {
     DataLock lock(dataDir);
     const std::string path = ChatLogPath(dataDir, folder);
+    std::string old;
+    if (!ReadRecordFile(path, kChatEntrySize, old)) return -1;  // the log must not be lost
     std::string log = PackChatEntry(entry);
-    log += ReadRecordFile(path, kChatEntrySize);  // a trailing partial entry is dropped
+    log += old;  // a trailing partial entry is dropped
     return RewriteViaTemp(dataDir, path, path + ".TMP", log) == 0 ? 0 : -1;
 }

@@ -1,6 +1,5 @@
 #include "store/folders.h"
 
-#include "cgi/dbcs.h"
 #include "store/recordfile.h"
 
 namespace {
@@ -10,63 +9,10 @@ constexpr std::string_view kTreeTemp = "b_title.mst.TMP";
 constexpr std::string_view kSettingsFile = "b_title2.mst";
 constexpr std::string_view kSettingsTemp = "b_title2.mst.TMP";
 
-// The text of a stored line: without its LF and the CR before it.
-std::string_view LineText(std::string_view raw) {
-    if (!raw.empty() && raw.back() == '\n') raw.remove_suffix(1);
-    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-    return raw;
-}
-
-// Ends the content written so far with a line end, so that what follows starts a line of its
-// own (the file's last line may lack one).
-void EndLine(std::string& out) {
-    if (!out.empty() && out.back() != '\n') out.append(kLineEnd);
-}
-
-// Copies line i of the old file; when the line before it was not copied just before, the
-// content so far is ended first so that the two lines cannot run together.
-void CopyLine(std::string& out, std::string_view raw, long i, long& lastCopied) {
-    if (lastCopied != i - 1) EndLine(out);
-    out.append(raw);
-    lastCopied = i;
-}
-
-// The part of a value that a comma-terminated field can hold: up to the first comma, line break
-// or NUL, without a lead byte that lost its second byte.
-std::string FieldText(std::string_view value, size_t slot) {
-    size_t i = 0;
-    while (i < value.size()) {
-        const char c = value[i];
-        if (c == ',' || c == '\r' || c == '\n' || c == '\0') break;
-        if (IsLeadByte(c)) {
-            if (i + 1 >= value.size()) break;
-            const char t = value[i + 1];
-            if (t == '\r' || t == '\n' || t == '\0') break;
-            i += 2;
-        } else {
-            i += 1;
-        }
-    }
-    return CutToSlot(value.substr(0, i), slot);
-}
-
-// Replaces a data-directory file by content unless content is what the file already holds.
-int Commit(const std::string& dataDir, std::string_view name, std::string_view tempName,
-           bool existed, const std::string& old, const std::string& content) {
-    if (existed && content == old) return 0;
-    return RewriteViaTemp(dataDir, DataFilePath(dataDir, name), DataFilePath(dataDir, tempName),
-                          content);
-}
-
-// Reads a data-directory file for a change. existed tells whether it was there; false result
-// when it is there but cannot be read.
-bool ReadForChange(const std::string& path, std::string& bytes, bool& existed) {
-    existed = FileExists(path);
-    if (!existed) {
-        bytes.clear();
-        return true;
-    }
-    return ReadWholeFile(path, bytes);
+// Rewrites the folder tree file with what edit makes of its raw lines (see EditTextFile).
+int EditTree(const std::string& dataDir, const LineEdit& edit) {
+    return EditTextFile(dataDir, DataFilePath(dataDir, kTreeFile),
+                        DataFilePath(dataDir, kTreeTemp), edit);
 }
 
 }  // namespace
@@ -92,9 +38,7 @@ std::string PackFolderSettings(const FolderSettings& s) {
 }
 
 FolderSettings UnpackFolderSettings(std::string_view r) {
-    const auto text = [&](size_t offset, size_t size) {
-        return CutToSlot(GetText(r, offset, size), size);
-    };
+    const auto text = [&](size_t offset, size_t size) { return GetSlotText(r, offset, size); };
     FolderSettings s;
     s.folderNo = GetInt32(r, 0);
     s.ADD_MAX = GetInt32(r, 4);
@@ -138,7 +82,7 @@ bool ParseFolderLine(std::string_view line, FolderRecord& out) {
 
 std::string FormatFolderLine(const FolderRecord& record) {
     std::string line(record.indentation > 0 ? static_cast<size_t>(record.indentation) : 0, ' ');
-    line += FieldText(record.name, kFolderNameSize);
+    line += FieldValue(record.name, kFolderNameSize);
     line += ',';
     line += std::to_string(record.folderNo);
     line += ',';
@@ -184,76 +128,59 @@ int FindFolder(const std::string& dataDir, int n, int how, FolderRecord& out) {
 
 int InsertFolderLine(const std::string& dataDir, const FolderRecord& record, int p) {
     if (p < 1) return -1;
-    DataLock lock(dataDir);
-    std::string bytes;
-    bool existed;
-    if (!ReadForChange(DataFilePath(dataDir, kTreeFile), bytes, existed)) return -1;
-    const std::vector<std::string_view> lines = SplitRawLines(bytes, 1000);
     const std::string newLine = FormatFolderLine(record);
-    std::string out;
-    out.reserve(bytes.size() + newLine.size() + 2);
-    long lastCopied = -1;
-    bool written = false;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        CopyLine(out, lines[i], static_cast<long>(i), lastCopied);
-        if (!written && i + 1 == static_cast<size_t>(p)) {
-            EndLine(out);
-            out += newLine;
-            written = true;
+    return EditTree(dataDir, [&](const std::vector<std::string_view>& lines, std::string& out) {
+        long lastCopied = -1;
+        bool written = false;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            CopyRawLine(out, lines[i], static_cast<long>(i), lastCopied);
+            if (!written && i + 1 == static_cast<size_t>(p)) {
+                EndOpenLine(out);
+                out += newLine;
+                written = true;
+            }
         }
-    }
-    if (!written) {
-        EndLine(out);
-        out += newLine;
-    }
-    return Commit(dataDir, kTreeFile, kTreeTemp, existed, bytes, out) == 0 ? 0 : -1;
+        if (!written) {
+            EndOpenLine(out);
+            out += newLine;
+        }
+        return 0;
+    });
 }
 
 int DeleteFolderLine(const std::string& dataDir, int p) {
-    DataLock lock(dataDir);
-    std::string bytes;
-    bool existed;
-    if (!ReadForChange(DataFilePath(dataDir, kTreeFile), bytes, existed)) return -1;
-    const std::vector<std::string_view> lines = SplitRawLines(bytes, 1000);
-    std::string out;
-    out.reserve(bytes.size());
-    long lastCopied = -1;
-    bool dropped = false;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (p >= 1 && i + 1 == static_cast<size_t>(p)) {
-            dropped = true;
-            continue;
+    return EditTree(dataDir, [&](const std::vector<std::string_view>& lines, std::string& out) {
+        long lastCopied = -1;
+        bool dropped = false;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (p >= 1 && i + 1 == static_cast<size_t>(p)) {
+                dropped = true;
+                continue;
+            }
+            CopyRawLine(out, lines[i], static_cast<long>(i), lastCopied);
         }
-        CopyLine(out, lines[i], static_cast<long>(i), lastCopied);
-    }
-    if (Commit(dataDir, kTreeFile, kTreeTemp, existed, bytes, out) != 0) return -1;
-    return dropped ? 0 : -1;
+        return dropped ? 0 : -1;
+    });
 }
 
 int RewriteFolderLine(const std::string& dataDir, const FolderRecord& record) {
-    DataLock lock(dataDir);
-    std::string bytes;
-    bool existed;
-    if (!ReadForChange(DataFilePath(dataDir, kTreeFile), bytes, existed)) return -1;
-    const std::vector<std::string_view> lines = SplitRawLines(bytes, 1000);
     const std::string newLine = FormatFolderLine(record);
-    std::string out;
-    out.reserve(bytes.size() + newLine.size());
-    long lastCopied = -1;
-    bool replaced = false;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        FolderRecord old;
-        if (!ParseFolderLine(LineText(lines[i]), old)) continue;  // malformed: dropped
-        if (old.folderNo == record.folderNo) {
-            EndLine(out);
-            out += newLine;
-            replaced = true;
-        } else {
-            CopyLine(out, lines[i], static_cast<long>(i), lastCopied);
+    return EditTree(dataDir, [&](const std::vector<std::string_view>& lines, std::string& out) {
+        long lastCopied = -1;
+        bool replaced = false;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            FolderRecord old;
+            if (!ParseFolderLine(LineWithoutEnd(lines[i]), old)) continue;  // malformed: dropped
+            if (old.folderNo == record.folderNo) {
+                EndOpenLine(out);
+                out += newLine;
+                replaced = true;
+            } else {
+                CopyRawLine(out, lines[i], static_cast<long>(i), lastCopied);
+            }
         }
-    }
-    if (Commit(dataDir, kTreeFile, kTreeTemp, existed, bytes, out) != 0) return -1;
-    return replaced ? 0 : -1;
+        return replaced ? 0 : -1;
+    });
 }
 
 // ---- Settings file ---------------------------------------------------------------------------
@@ -262,9 +189,8 @@ std::vector<FolderSettings> ReadAllFolderSettings(const std::string& dataDir) {
     const std::string bytes =
         ReadRecordFile(DataFilePath(dataDir, kSettingsFile), kFolderSettingsSize);
     std::vector<FolderSettings> all;
-    all.reserve(bytes.size() / kFolderSettingsSize);
-    for (size_t off = 0; off + kFolderSettingsSize <= bytes.size(); off += kFolderSettingsSize)
-        all.push_back(UnpackFolderSettings(std::string_view(bytes).substr(off, kFolderSettingsSize)));
+    for (std::string_view r : SplitRecords(bytes, kFolderSettingsSize))
+        all.push_back(UnpackFolderSettings(r));
     return all;
 }
 
@@ -277,8 +203,7 @@ const FolderSettings* FindSettingsIn(const std::vector<FolderSettings>& all, int
 int FindFolderSettings(const std::string& dataDir, int folderNo, FolderSettings& out) {
     const std::string bytes =
         ReadRecordFile(DataFilePath(dataDir, kSettingsFile), kFolderSettingsSize);
-    for (size_t off = 0; off + kFolderSettingsSize <= bytes.size(); off += kFolderSettingsSize) {
-        const std::string_view r = std::string_view(bytes).substr(off, kFolderSettingsSize);
+    for (std::string_view r : SplitRecords(bytes, kFolderSettingsSize)) {
         if (GetInt32(r, 0) == folderNo) {
             out = UnpackFolderSettings(r);
             return 0;
@@ -306,11 +231,10 @@ int ChangeSettings(const std::string& dataDir, int folderNo, const std::string* 
     std::string bytes;
     bool existed;
     matched = false;
-    if (!ReadForChange(DataFilePath(dataDir, kSettingsFile), bytes, existed)) return -1;
+    if (!ReadFileForChange(DataFilePath(dataDir, kSettingsFile), bytes, existed)) return -1;
     std::string out;
     out.reserve(bytes.size() + kFolderSettingsSize);
-    for (size_t off = 0; off + kFolderSettingsSize <= bytes.size(); off += kFolderSettingsSize) {
-        const std::string_view r = std::string_view(bytes).substr(off, kFolderSettingsSize);
+    for (std::string_view r : SplitRecords(bytes, kFolderSettingsSize)) {
         if (GetInt32(r, 0) == folderNo) {
             matched = true;
             if (replacement) out += *replacement;
@@ -319,7 +243,8 @@ int ChangeSettings(const std::string& dataDir, int folderNo, const std::string* 
         }
     }
     if (replacement && !matched) out += *replacement;
-    return Commit(dataDir, kSettingsFile, kSettingsTemp, existed, bytes, out);
+    return RewriteIfChanged(dataDir, DataFilePath(dataDir, kSettingsFile),
+                            DataFilePath(dataDir, kSettingsTemp), existed, bytes, out);
 }
 
 }  // namespace

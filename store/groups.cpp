@@ -1,6 +1,5 @@
 #include "store/groups.h"
 
-#include "cgi/dbcs.h"
 #include "store/recordfile.h"
 
 #include <unistd.h>
@@ -14,57 +13,17 @@ constexpr std::string_view kGroupDeleteTemp = "TEMP";
 constexpr std::string_view kMemberFile = "g_user.mst";
 constexpr std::string_view kMemberTemp = "g_user.mst.TMP";
 
-std::string_view LineText(std::string_view raw) {
-    if (!raw.empty() && raw.back() == '\n') raw.remove_suffix(1);
-    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-    return raw;
-}
-
-void EndLine(std::string& out) {
-    if (!out.empty() && out.back() != '\n') out.append(kLineEnd);
-}
-
-// Copies line i of the old file, first ending the content so far when the line copied before
-// was not line i - 1 (so that a last line without line end cannot run on).
-void CopyLine(std::string& out, std::string_view raw, long i, long& lastCopied) {
-    if (lastCopied != i - 1) EndLine(out);
-    out.append(raw);
-    lastCopied = i;
-}
-
-// What a comma-terminated field can hold of value: up to the first comma, line break or NUL,
-// without a lead byte that lost its second byte; then cut to the slot.
-std::string FieldText(std::string_view value, size_t slot) {
-    size_t i = 0;
-    while (i < value.size()) {
-        const char c = value[i];
-        if (c == ',' || c == '\r' || c == '\n' || c == '\0') break;
-        if (IsLeadByte(c)) {
-            if (i + 1 >= value.size()) break;
-            const char t = value[i + 1];
-            if (t == '\r' || t == '\n' || t == '\0') break;
-            i += 2;
-        } else {
-            i += 1;
-        }
-    }
-    return CutToSlot(value.substr(0, i), slot);
-}
-
-bool ReadForChange(const std::string& path, std::string& bytes, bool& existed) {
-    existed = FileExists(path);
-    if (!existed) {
-        bytes.clear();
-        return true;
-    }
-    return ReadWholeFile(path, bytes);
-}
-
+// Replaces a data-directory file by content unless content is what the file already holds.
 int Commit(const std::string& dataDir, std::string_view name, std::string_view tempName,
            bool existed, const std::string& old, const std::string& content) {
-    if (existed && content == old) return 0;
-    return RewriteViaTemp(dataDir, DataFilePath(dataDir, name), DataFilePath(dataDir, tempName),
-                          content);
+    return RewriteIfChanged(dataDir, DataFilePath(dataDir, name), DataFilePath(dataDir, tempName),
+                            existed, old, content);
+}
+
+// Rewrites group.mst (through tempName) with what edit makes of its raw lines.
+int EditGroupFile(const std::string& dataDir, std::string_view tempName, const LineEdit& edit) {
+    return EditTextFile(dataDir, DataFilePath(dataDir, kGroupFile),
+                        DataFilePath(dataDir, tempName), edit);
 }
 
 // The first two tokens of a group line, empty fields skipped (the tokenizer on "," and the line
@@ -87,7 +46,7 @@ int GroupTokens(std::string_view line, std::string_view& id, std::string_view& n
 std::string FormatGroupLine(const GroupRecord& group) {
     std::string line = std::to_string(group.groupId);
     line += ',';
-    line += FieldText(group.groupName, kGroupNameSize);
+    line += FieldValue(group.groupName, kGroupNameSize);
     line += ',';
     line.append(kLineEnd);
     return line;
@@ -127,7 +86,7 @@ int FilterMembers(const std::string& dataDir, bool createWhenMissing, Keep keep)
     DataLock lock(dataDir);
     std::string bytes;
     bool existed;
-    if (!ReadForChange(DataFilePath(dataDir, kMemberFile), bytes, existed)) return -1;
+    if (!ReadFileForChange(DataFilePath(dataDir, kMemberFile), bytes, existed)) return -1;
     if (!existed && !createWhenMissing) return 0;
     std::string out;
     out.reserve(bytes.size());
@@ -168,51 +127,43 @@ int FindGroup(const std::string& dataDir, int groupId, GroupRecord& out) {
 }
 
 int SaveGroup(const std::string& dataDir, const GroupRecord& group) {
-    DataLock lock(dataDir);
-    std::string bytes;
-    bool existed;
-    if (!ReadForChange(DataFilePath(dataDir, kGroupFile), bytes, existed)) return -1;
-    const std::vector<std::string_view> lines = SplitRawLines(bytes, 1000);
     const std::string newLine = FormatGroupLine(group);
-    std::string out;
-    out.reserve(bytes.size() + newLine.size() + 2);
-    long lastCopied = -1;
-    bool written = false;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        std::string_view id, name;
-        if (GroupTokens(LineText(lines[i]), id, name) == 0) continue;  // no id: dropped
-        const int32_t lineId = ParseInt(id);
-        if (!written && lineId >= group.groupId) {
-            EndLine(out);
-            out += newLine;
-            written = true;
-            if (lineId == group.groupId) continue;  // the old line of this group
+    const auto edit = [&](const std::vector<std::string_view>& lines, std::string& out) {
+        long lastCopied = -1;
+        bool written = false;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            std::string_view id, name;
+            if (GroupTokens(LineWithoutEnd(lines[i]), id, name) == 0) continue;  // no id: dropped
+            const int32_t lineId = ParseInt(id);
+            if (!written && lineId >= group.groupId) {
+                EndOpenLine(out);
+                out += newLine;
+                written = true;
+                if (lineId == group.groupId) continue;  // the old line of this group
+            }
+            CopyRawLine(out, lines[i], static_cast<long>(i), lastCopied);
         }
-        CopyLine(out, lines[i], static_cast<long>(i), lastCopied);
-    }
-    if (!written) {
-        EndLine(out);
-        out += newLine;
-    }
-    return Commit(dataDir, kGroupFile, kGroupSaveTemp, existed, bytes, out) == 0 ? 0 : -1;
+        if (!written) {
+            EndOpenLine(out);
+            out += newLine;
+        }
+        return 0;
+    };
+    return EditGroupFile(dataDir, kGroupSaveTemp, edit);
 }
 
 int DeleteGroup(const std::string& dataDir, int groupId) {
-    DataLock lock(dataDir);
-    std::string bytes;
-    bool existed;
-    if (!ReadForChange(DataFilePath(dataDir, kGroupFile), bytes, existed)) return -1;
-    const std::vector<std::string_view> lines = SplitRawLines(bytes, 1000);
-    std::string out;
-    out.reserve(bytes.size());
-    long lastCopied = -1;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        std::string_view id, name;
-        if (GroupTokens(LineText(lines[i]), id, name) == 0) continue;
-        if (ParseInt(id) == groupId) continue;
-        CopyLine(out, lines[i], static_cast<long>(i), lastCopied);
-    }
-    return Commit(dataDir, kGroupFile, kGroupDeleteTemp, existed, bytes, out) == 0 ? 0 : -1;
+    const auto edit = [&](const std::vector<std::string_view>& lines, std::string& out) {
+        long lastCopied = -1;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            std::string_view id, name;
+            if (GroupTokens(LineWithoutEnd(lines[i]), id, name) == 0) continue;
+            if (ParseInt(id) == groupId) continue;
+            CopyRawLine(out, lines[i], static_cast<long>(i), lastCopied);
+        }
+        return 0;
+    };
+    return EditGroupFile(dataDir, kGroupDeleteTemp, edit);
 }
 
 // ---- Memberships -----------------------------------------------------------------------------
@@ -243,14 +194,13 @@ int AddGroupMember(const std::string& dataDir, const GroupMember& member) {
     const std::string path = DataFilePath(dataDir, kMemberFile);
     std::string bytes;
     bool existed;
-    if (!ReadForChange(path, bytes, existed)) return -1;
-    const std::string userId = FieldText(member.USER_ID, kGroupMemberIdSize);
+    if (!ReadFileForChange(path, bytes, existed)) return -1;
+    const std::string userId = FieldValue(member.USER_ID, kGroupMemberIdSize);
     for (const GroupMember& m : ParseMembers(bytes))
         if (m.groupId == member.groupId && m.USER_ID == userId) return 0;
     std::string line;
-    if (!bytes.empty() && bytes.back() != '\n') line.append(kLineEnd);
     AppendMemberLine(line, member.groupId, userId);
-    return AppendToFile(dataDir, path, line, true);
+    return AppendTextLine(dataDir, path, line, true);
 }
 
 int RemoveGroupMembers(const std::string& dataDir, const GroupMember& member, int how) {
@@ -273,7 +223,7 @@ int SortGroupMembers(const std::string& dataDir) {
     DataLock lock(dataDir);
     std::string bytes;
     bool existed;
-    if (!ReadForChange(DataFilePath(dataDir, kMemberFile), bytes, existed)) return -1;
+    if (!ReadFileForChange(DataFilePath(dataDir, kMemberFile), bytes, existed)) return -1;
     if (!existed) return 0;
     const std::vector<GroupMember> members = ParseMembers(bytes);
     const size_t n = members.size();

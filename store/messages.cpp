@@ -10,10 +10,6 @@
 
 namespace {
 
-std::string Field(std::string_view record, size_t offset, size_t size) {
-    return CutToSlot(GetText(record, offset, size), size);
-}
-
 std::string_view RecordAt(const std::string& bytes, size_t index) {
     return std::string_view(bytes).substr(index * kMessageIndexEntrySize, kMessageIndexEntrySize);
 }
@@ -23,6 +19,10 @@ int32_t NumberAt(const std::string& bytes, size_t index) {
 }
 
 size_t RecordCount(const std::string& bytes) { return bytes.size() / kMessageIndexEntrySize; }
+
+std::string IndexTempPath(const std::string& dataDir, int folder) {
+    return FolderFilePath(dataDir, folder, "index.dat.TMP");
+}
 
 }  // namespace
 
@@ -51,9 +51,9 @@ MessageIndexEntry UnpackMessageIndexEntry(std::string_view r) {
     e.threadNo = GetInt32(r, 12);
     e.depth = GetInt32(r, 16);
     e.WRITE_PRIORITY = GetInt32(r, 20);
-    e.date = Field(r, 24, 20);
-    e.userId = Field(r, 44, 22);
-    e.WRITE_TITLE = Field(r, 66, 82);
+    e.date = GetSlotText(r, 24, 20);
+    e.userId = GetSlotText(r, 44, 22);
+    e.WRITE_TITLE = GetSlotText(r, 66, 82);
     e.attachCount = GetInt32(r, 148);
     e.deleted = GetInt32(r, 152);
     e.READ_CHK = GetInt32(r, 156);
@@ -67,9 +67,8 @@ std::string MessageIndexPath(const std::string& dataDir, int folder) {
 std::vector<MessageIndexEntry> ReadMessageIndex(const std::string& dataDir, int folder) {
     std::string bytes = ReadRecordFile(MessageIndexPath(dataDir, folder), kMessageIndexEntrySize);
     std::vector<MessageIndexEntry> entries;
-    entries.reserve(RecordCount(bytes));
-    for (size_t i = 0; i < RecordCount(bytes); ++i)
-        entries.push_back(UnpackMessageIndexEntry(RecordAt(bytes, i)));
+    for (std::string_view r : SplitRecords(bytes, kMessageIndexEntrySize))
+        entries.push_back(UnpackMessageIndexEntry(r));
     return entries;
 }
 
@@ -91,9 +90,9 @@ int FindMessage(const std::string& dataDir, int folder, int key, int how, Messag
         return 0;
     }
     if (how != kMessageByNumber) return -1;
-    for (size_t i = 0; i < count; ++i) {
-        if (NumberAt(bytes, i) == key) {
-            out = UnpackMessageIndexEntry(RecordAt(bytes, i));
+    for (std::string_view r : SplitRecords(bytes, kMessageIndexEntrySize)) {
+        if (GetInt32(r, 4) == key) {
+            out = UnpackMessageIndexEntry(r);
             return 0;
         }
     }
@@ -129,10 +128,10 @@ int FindThreadMessage(const std::string& dataDir, int folder, int n, int threadN
     if (n < 0) return -1;
     std::string bytes = ReadRecordFile(MessageIndexPath(dataDir, folder), kMessageIndexEntrySize);
     int seen = 0;
-    for (size_t i = 0; i < RecordCount(bytes); ++i) {
-        if (GetInt32(RecordAt(bytes, i), 12) != threadNo) continue;
+    for (std::string_view r : SplitRecords(bytes, kMessageIndexEntrySize)) {
+        if (GetInt32(r, 12) != threadNo) continue;
         if (seen++ == n) {
-            out = UnpackMessageIndexEntry(RecordAt(bytes, i));
+            out = UnpackMessageIndexEntry(r);
             return 0;
         }
     }
@@ -144,7 +143,8 @@ int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
     DataLock lock(dataDir);
     EnsureFolderDir(dataDir, entry.folderNo);
     const std::string path = MessageIndexPath(dataDir, entry.folderNo);
-    std::string bytes = ReadRecordFile(path, kMessageIndexEntrySize);
+    std::string bytes;
+    if (!ReadRecordFile(path, kMessageIndexEntrySize, bytes)) return -1;
     const size_t count = RecordCount(bytes);
 
     int32_t newNo = 0;
@@ -174,8 +174,7 @@ int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
             out += PackMessageIndexEntry(entry);
             state = kDone;
         };
-        for (size_t i = 0; i < count; ++i) {
-            std::string_view rec = RecordAt(bytes, i);
+        for (std::string_view rec : SplitRecords(bytes, kMessageIndexEntrySize)) {
             if (state == kParentSeen && GetInt32(rec, 16) <= parentDepth) placeEntry(parentDepth + 1);
             if (state != kDone && GetInt32(rec, 4) == parentNo) {
                 entry.threadNo = GetInt32(rec, 12);
@@ -186,8 +185,7 @@ int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
         }
         if (state == kParentSeen) placeEntry(parentDepth + 1);
         else if (state == kParentNotSeen) placeEntry(0);
-        result = RewriteViaTemp(dataDir, path, FolderFilePath(dataDir, entry.folderNo, "index.dat.TMP"),
-                                out);
+        result = RewriteViaTemp(dataDir, path, IndexTempPath(dataDir, entry.folderNo), out);
     }
     if (result != 0) {
         entry.messageNo = parentNo;
@@ -217,20 +215,10 @@ int RewriteMessage(const std::string& dataDir, const MessageIndexEntry& entry) {
 }
 
 int DeleteMessageEntry(const std::string& dataDir, int folder, int messageNo) {
-    DataLock lock(dataDir);
-    const std::string path = MessageIndexPath(dataDir, folder);
-    std::string bytes = ReadRecordFile(path, kMessageIndexEntrySize);
-    std::string kept;
-    kept.reserve(bytes.size());
-    bool dropped = false;
-    for (size_t i = 0; i < RecordCount(bytes); ++i) {
-        if (NumberAt(bytes, i) == messageNo) dropped = true;
-        else kept += RecordAt(bytes, i);
-    }
-    // Nothing to change unless a record goes or a partial record is to be dropped.
-    if (dropped || FileSize(path) != static_cast<long>(kept.size())) {
-        if (RewriteViaTemp(dataDir, path, FolderFilePath(dataDir, folder, "index.dat.TMP"), kept) != 0)
-            return -1;
-    }
-    return dropped ? 0 : -1;
+    long dropped = 0;
+    if (DropRecords(dataDir, MessageIndexPath(dataDir, folder), IndexTempPath(dataDir, folder),
+                    kMessageIndexEntrySize,
+                    [&](std::string_view r) { return GetInt32(r, 4) == messageNo; }, &dropped) != 0)
+        return -1;
+    return dropped > 0 ? 0 : -1;
 }

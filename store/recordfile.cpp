@@ -201,6 +201,28 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
     return ok;
 }
 
+bool ReadFileForChange(const std::string& path, std::string& bytes, bool& existed) {
+    existed = FileExists(path);
+    if (!existed) {
+        bytes.clear();
+        return true;
+    }
+    return ReadWholeFile(path, bytes);
+}
+
+size_t ReadBytesAt(int fd, size_t offset, size_t length, std::string& bytes) {
+    bytes.resize(length);
+    size_t got = 0;
+    while (got < length) {
+        ssize_t n = pread(fd, bytes.data() + got, length - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    bytes.resize(got);
+    return got;
+}
+
 int RewriteViaTemp(const std::string& dataDir, const std::string& path,
                    const std::string& tmpPath, std::string_view content) {
     DataLock lock(dataDir);
@@ -226,6 +248,13 @@ int AppendToFile(const std::string& dataDir, const std::string& path, std::strin
     bool ok = WriteAll(fd, bytes);
     if (close(fd) != 0) ok = false;
     return ok ? 0 : -1;
+}
+
+int RewriteIfChanged(const std::string& dataDir, const std::string& path,
+                     const std::string& tmpPath, bool existed, std::string_view old,
+                     std::string_view content) {
+    if (existed && content == old) return 0;
+    return RewriteViaTemp(dataDir, path, tmpPath, content);
 }
 
 int WriteAt(const std::string& dataDir, const std::string& path, long offset,
@@ -322,6 +351,71 @@ std::string CutToSlot(std::string_view value, size_t slotSize) {
     return std::string(value.substr(0, i));
 }
 
+std::string FieldValue(std::string_view value, size_t slotSize, bool keepCommas) {
+    const auto stops = [&](char c) {
+        return c == '\r' || c == '\n' || c == '\0' || (c == ',' && !keepCommas);
+    };
+    size_t i = 0;
+    while (i < value.size() && !stops(value[i])) {
+        if (IsLeadByte(value[i])) {
+            if (i + 1 >= value.size() || stops(value[i + 1]) || value[i + 1] == ',') break;
+            i += 2;
+        } else {
+            ++i;
+        }
+    }
+    return CutToSlot(value.substr(0, i), slotSize);
+}
+
+std::string_view LineWithoutEnd(std::string_view rawLine) {
+    if (!rawLine.empty() && rawLine.back() == '\n') rawLine.remove_suffix(1);
+    if (!rawLine.empty() && rawLine.back() == '\r') rawLine.remove_suffix(1);
+    return rawLine;
+}
+
+std::string_view LineEndToAdd(std::string_view content) {
+    if (content.empty() || content.back() == '\n') return {};
+    if (content.back() == '\r') return "\n";
+    return kLineEnd;
+}
+
+void EndOpenLine(std::string& out) { out.append(LineEndToAdd(out)); }
+
+void CopyRawLine(std::string& out, std::string_view rawLine, long index, long& lastCopied) {
+    if (lastCopied != index - 1) EndOpenLine(out);
+    out.append(rawLine);
+    lastCopied = index;
+}
+
+int AppendTextLine(const std::string& dataDir, const std::string& path, std::string_view line,
+                   bool create) {
+    DataLock lock(dataDir);
+    std::string last;
+    const int fd = OpenRetry(path.c_str(), O_RDONLY);
+    if (fd >= 0) {
+        struct stat st;
+        if (fstat(fd, &st) == 0 && st.st_size > 0)
+            ReadBytesAt(fd, static_cast<size_t>(st.st_size) - 1, 1, last);
+        close(fd);
+    }
+    std::string bytes(LineEndToAdd(last));
+    bytes.append(line);
+    return AppendToFile(dataDir, path, bytes, create);
+}
+
+int EditTextFile(const std::string& dataDir, const std::string& path, const std::string& tmpPath,
+                 const LineEdit& edit) {
+    DataLock lock(dataDir);
+    std::string bytes;
+    bool existed;
+    if (!ReadFileForChange(path, bytes, existed)) return -1;
+    std::string out;
+    out.reserve(bytes.size() + 512);
+    const int result = edit(SplitRawLines(bytes, 1000), out);
+    if (RewriteIfChanged(dataDir, path, tmpPath, existed, bytes, out) != 0) return -1;
+    return result;
+}
+
 int32_t ParseInt(std::string_view text) {
     size_t i = 0;
     const size_t n = text.size();
@@ -349,23 +443,75 @@ int32_t ParseInt(std::string_view text) {
 
 std::string ReadRecordFile(const std::string& path, size_t recordSize) {
     std::string bytes;
+    ReadRecordFile(path, recordSize, bytes);
+    return bytes;
+}
+
+bool ReadRecordFile(const std::string& path, size_t recordSize, std::string& bytes) {
+    bytes.clear();
     int fd = OpenRecordFile(path);
     if (fd < 0) fd = OpenRetry(path.c_str(), O_RDONLY);  // a read-only file is still read
-    if (fd < 0) return bytes;
-    if (!ReadAll(fd, bytes)) bytes.clear();
+    if (fd < 0) return false;
+    const bool ok = ReadAll(fd, bytes);
     close(fd);
-    if (recordSize == 0) {
+    if (!ok || recordSize == 0) {
         bytes.clear();
-    } else {
-        bytes.resize(bytes.size() - bytes.size() % recordSize);
+        return ok;
     }
-    return bytes;
+    bytes.resize(bytes.size() - bytes.size() % recordSize);
+    return true;
 }
 
 long CountRecords(const std::string& path, size_t recordSize) {
     long size = FileSize(path);
     if (size <= 0 || recordSize == 0) return 0;
     return size / static_cast<long>(recordSize);
+}
+
+std::vector<std::string_view> SplitRecords(std::string_view bytes, size_t recordSize) {
+    std::vector<std::string_view> records;
+    if (recordSize == 0) return records;
+    records.reserve(bytes.size() / recordSize);
+    for (size_t off = 0; off + recordSize <= bytes.size(); off += recordSize)
+        records.push_back(bytes.substr(off, recordSize));
+    return records;
+}
+
+int ReplaceOrAppendRecord(const std::string& dataDir, const std::string& path,
+                          size_t recordSize, std::string_view record, const RecordTest& match,
+                          bool* replaced) {
+    DataLock lock(dataDir);
+    std::string bytes;
+    if (!ReadRecordFile(path, recordSize, bytes)) return -1;
+    size_t at = bytes.size();
+    bool found = false;
+    for (std::string_view r : SplitRecords(bytes, recordSize)) {
+        if (match(r)) {
+            at = static_cast<size_t>(r.data() - bytes.data());
+            found = true;
+            break;
+        }
+    }
+    if (replaced) *replaced = found;
+    return WriteAt(dataDir, path, static_cast<long>(at), record);
+}
+
+int DropRecords(const std::string& dataDir, const std::string& path, const std::string& tmpPath,
+                size_t recordSize, const RecordTest& drop, long* dropped) {
+    DataLock lock(dataDir);
+    long count = 0;
+    if (dropped) *dropped = 0;
+    std::string bytes;
+    if (!ReadRecordFile(path, recordSize, bytes)) return -1;
+    std::string kept;
+    kept.reserve(bytes.size());
+    for (std::string_view r : SplitRecords(bytes, recordSize)) {
+        if (drop(r)) ++count;
+        else kept.append(r);
+    }
+    if (dropped) *dropped = count;
+    if (count == 0 && FileSize(path) == static_cast<long>(kept.size())) return 0;
+    return RewriteViaTemp(dataDir, path, tmpPath, kept) == 0 ? 0 : -1;
 }
 
 int32_t GetInt32(std::string_view record, size_t offset) {
@@ -390,6 +536,10 @@ std::string GetText(std::string_view record, size_t offset, size_t size) {
     const size_t nul = field.find('\0');
     if (nul != std::string_view::npos) field = field.substr(0, nul);
     return std::string(field);
+}
+
+std::string GetSlotText(std::string_view record, size_t offset, size_t size) {
+    return CutToSlot(GetText(record, offset, size), size);
 }
 
 void PutText(std::string& record, size_t offset, size_t size, std::string_view value) {

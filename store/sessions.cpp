@@ -38,17 +38,6 @@ bool RandomBytes(void* buf, size_t size) {
     return got == size;
 }
 
-// skey.mst whole for a change (created empty when missing), without a trailing partial record.
-// false when it cannot be read: the change must then not go ahead on a wrong picture.
-bool ReadForChange(const std::string& path, std::string& all) {
-    int fd = OpenRecordFile(path);
-    if (fd < 0) return false;
-    close(fd);
-    if (!ReadWholeFile(path, all)) return false;
-    all.resize(all.size() - all.size() % kSessionRecordSize);
-    return true;
-}
-
 }  // namespace
 
 std::string PackSessionRecord(const SessionRecord& rec) {
@@ -63,10 +52,9 @@ std::string PackSessionRecord(const SessionRecord& rec) {
 SessionRecord UnpackSessionRecord(std::string_view bytes) {
     SessionRecord rec;
     rec.key = GetInt32(bytes, kSessionKeyOffset);
-    rec.USER_ID = CutToSlot(GetText(bytes, kSessionUserOffset, kSessionUserSize), kSessionUserSize);
-    rec.REMOTE_ADDR = CutToSlot(GetText(bytes, kSessionAddrOffset, kSessionAddrSize), kSessionAddrSize);
-    rec.HTTP_USER_AGENT =
-        CutToSlot(GetText(bytes, kSessionAgentOffset, kSessionAgentSize), kSessionAgentSize);
+    rec.USER_ID = GetSlotText(bytes, kSessionUserOffset, kSessionUserSize);
+    rec.REMOTE_ADDR = GetSlotText(bytes, kSessionAddrOffset, kSessionAddrSize);
+    rec.HTTP_USER_AGENT = GetSlotText(bytes, kSessionAgentOffset, kSessionAgentSize);
     return rec;
 }
 
@@ -91,25 +79,16 @@ int SaveSession(const std::string& dataDir, const SessionRecord& rec) {
     const std::string packed = PackSessionRecord(stored);
     const std::string id = UnpackSessionRecord(packed).USER_ID;  // as it is stored
 
-    DataLock lock(dataDir);
-    const std::string path = DataFilePath(dataDir, kSessionFile);
-    std::string all;
-    if (!ReadForChange(path, all)) return -1;
-    size_t at = all.size();  // after the last whole record: a partial one is overwritten
-    for (size_t off = 0; off < all.size(); off += kSessionRecordSize) {
-        if (UnpackSessionRecord(std::string_view(all).substr(off, kSessionRecordSize)).USER_ID == id) {
-            at = off;
-            break;
-        }
-    }
-    return WriteAt(dataDir, path, static_cast<long>(at), packed);
+    return ReplaceOrAppendRecord(dataDir, DataFilePath(dataDir, kSessionFile), kSessionRecordSize,
+                                 packed, [&](std::string_view r) {
+                                     return UnpackSessionRecord(r).USER_ID == id;
+                                 });
 }
 
 int FindSessionUserOfKey(const std::string& dataDir, int32_t key, std::string& userId) {
     userId.clear();
     const std::string all = ReadRecordFile(DataFilePath(dataDir, kSessionFile), kSessionRecordSize);
-    for (size_t off = 0; off < all.size(); off += kSessionRecordSize) {
-        std::string_view rec = std::string_view(all).substr(off, kSessionRecordSize);
+    for (std::string_view rec : SplitRecords(all, kSessionRecordSize)) {
         if (GetInt32(rec, kSessionKeyOffset) != key) continue;
         userId = UnpackSessionRecord(rec).USER_ID;
         return 0;
@@ -120,8 +99,7 @@ int FindSessionUserOfKey(const std::string& dataDir, int32_t key, std::string& u
 int CheckSession(const std::string& dataDir, int32_t key, std::string& userId, UserRecord& user) {
     userId.clear();
     const std::string all = ReadRecordFile(DataFilePath(dataDir, kSessionFile), kSessionRecordSize);
-    for (size_t off = 0; off < all.size(); off += kSessionRecordSize) {
-        std::string_view bytes = std::string_view(all).substr(off, kSessionRecordSize);
+    for (std::string_view bytes : SplitRecords(all, kSessionRecordSize)) {
         if (GetInt32(bytes, kSessionKeyOffset) != key) continue;
         const SessionRecord rec = UnpackSessionRecord(bytes);
         std::string id = rec.USER_ID;
@@ -138,24 +116,15 @@ int CheckSession(const std::string& dataDir, int32_t key, std::string& userId, U
 
 int32_t FindSessionKeyOfUser(const std::string& dataDir, const std::string& userId) {
     const std::string all = ReadRecordFile(DataFilePath(dataDir, kSessionFile), kSessionRecordSize);
-    for (size_t off = 0; off < all.size(); off += kSessionRecordSize) {
-        const SessionRecord rec = UnpackSessionRecord(std::string_view(all).substr(off, kSessionRecordSize));
+    for (std::string_view bytes : SplitRecords(all, kSessionRecordSize)) {
+        const SessionRecord rec = UnpackSessionRecord(bytes);
         if (rec.USER_ID == userId) return rec.key;
     }
     return -1;
 }
 
 int DeleteSessionsOfUser(const std::string& dataDir, const std::string& userId) {
-    DataLock lock(dataDir);
     const std::string path = DataFilePath(dataDir, kSessionFile);
-    std::string all;
-    if (!ReadForChange(path, all)) return -1;
-    std::string kept;
-    kept.reserve(all.size());
-    for (size_t off = 0; off < all.size(); off += kSessionRecordSize) {
-        std::string_view rec = std::string_view(all).substr(off, kSessionRecordSize);
-        if (UnpackSessionRecord(rec).USER_ID != userId) kept.append(rec);
-    }
-    if (kept.size() == all.size() && FileSize(path) == static_cast<long>(all.size())) return 0;
-    return RewriteViaTemp(dataDir, path, path + ".TMP", kept);
+    return DropRecords(dataDir, path, path + ".TMP", kSessionRecordSize,
+                       [&](std::string_view r) { return UnpackSessionRecord(r).USER_ID == userId; });
 }

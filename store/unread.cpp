@@ -38,15 +38,14 @@ int AddNoReadEntry(const std::string& dataDir, int folder, const std::string& us
     DataLock lock(dataDir);
     EnsureFolderDir(dataDir, folder);
     const std::string path = NoReadListPath(dataDir, folder);
-    std::string line = userId + std::string(kLineEnd);
+    const std::string line = userId + std::string(kLineEnd);
     std::string bytes;
     if (!ReadWholeFile(path, bytes))
         return AppendToFile(dataDir, path, line, true) == 0 ? 0 : -1;
     for (std::string_view raw : SplitRawLines(bytes, kNoReadLineBuffer))
         if (LineId(raw) == userId) return -2;
     // A last line without its line end is ended first, so the new id gets a line of its own.
-    if (!bytes.empty() && bytes.back() != '\n') line = std::string(kLineEnd) + line;
-    AppendToFile(dataDir, path, line, false);
+    AppendTextLine(dataDir, path, line, false);
     return -1;
 }
 

@@ -4,45 +4,13 @@
 #include "store/recordfile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <unistd.h>
 #include <unordered_map>
 
 namespace {
 
 constexpr std::string_view kUserFile = "user.mst";
-
-// A value as it may be stored in a field of a text line: up to the first comma, line break or
-// NUL (a lead byte without its second byte goes too), then cut to the slot.
-std::string FieldText(std::string_view value, size_t slot) {
-    const auto stops = [](char c) { return c == ',' || c == '\r' || c == '\n' || c == '\0'; };
-    size_t i = 0;
-    while (i < value.size() && !stops(value[i])) {
-        if (IsLeadByte(value[i])) {
-            if (i + 1 >= value.size() || stops(value[i + 1])) break;
-            i += 2;
-        } else {
-            ++i;
-        }
-    }
-    return CutToSlot(value.substr(0, i), slot);
-}
-
-// What must precede an appended line so that it starts a line of its own: nothing when the
-// file is empty or ends in a line feed.
-std::string LineEndPrefix(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::string();
-    std::string prefix;
-    off_t end = lseek(fd, 0, SEEK_END);
-    char last = '\n';
-    if (end > 0 && pread(fd, &last, 1, end - 1) == 1 && last != '\n')
-        prefix = last == '\r' ? "\n" : std::string(kLineEnd);
-    close(fd);
-    return prefix;
-}
 
 // Reads user.mst whole; a missing file is created empty. false when it can be neither read
 // nor created.
@@ -56,18 +24,21 @@ bool LoadUserFile(const std::string& dataDir, std::string_view name, std::string
     return true;
 }
 
-// The 10-field line of the list files.
-std::string FormatListLine(const UserRecord& u) {
+// A line of user.mst with its 12 fields, or (forList) a line of the list files, which leave
+// out WRITE_MODE and PICFILE.
+std::string FormatLine(const UserRecord& u, bool forList) {
     std::string line;
-    line += FieldText(u.USER_ID, kUserIdSize) + ',';
-    line += FieldText(u.USER_NAME, kUserNameSize) + ',';
+    line += FieldValue(u.USER_ID, kUserIdSize) + ',';
+    line += FieldValue(u.USER_NAME, kUserNameSize) + ',';
     line += std::to_string(u.USER_LEVEL) + ',';
-    line += FieldText(u.E_MAIL_ADDR, kUserMailSize) + ',';
-    line += FieldText(u.USER_PASS, kUserPassSize) + ',';
+    line += FieldValue(u.E_MAIL_ADDR, kUserMailSize) + ',';
+    line += FieldValue(u.USER_PASS, kUserPassSize) + ',';
     line += std::to_string(u.P_GROUP) + ',';
     line += std::to_string(u.USER_DISP_DEF) + ',';
     line += std::to_string(u.MODE) + ',';
-    line += FieldText(u.LANGUAGE, kUserLanguageSize) + ',';
+    if (!forList) line += std::to_string(u.WRITE_MODE) + ',';
+    line += FieldValue(u.LANGUAGE, kUserLanguageSize) + ',';
+    if (!forList) line += FieldValue(u.PICFILE, kUserPicFileSize) + ',';
     line += std::to_string(u.NO_READ_MODE) + ',';
     line += kLineEnd;
     return line;
@@ -134,7 +105,7 @@ void WriteUserList(const std::string& dataDir, std::string_view name, const User
                    const std::vector<std::string>& ids, const std::vector<size_t>& order) {
     std::string content;
     for (size_t k : order) {
-        if (const UserRecord* u = users.Find(ids[k])) content += FormatListLine(*u);
+        if (const UserRecord* u = users.Find(ids[k])) content += FormatLine(*u, true);
     }
     const std::string path = DataFilePath(dataDir, name);
     RewriteViaTemp(dataDir, path, path + ".TMP", content);
@@ -176,8 +147,8 @@ int RewriteUserLines(const std::string& dataDir, const std::string& id,
     DataLock lock(dataDir);
     const std::string path = DataFilePath(dataDir, kUserFile);
     std::string src;
-    const bool existed = ReadWholeFile(path, src);
-    if (!existed && FileExists(path)) return -1;
+    bool existed;
+    if (!ReadFileForChange(path, src, existed)) return -1;
     const std::vector<std::string_view> texts = SplitTextLines(src);
     const std::vector<std::string_view> raws = SplitRawLines(src);
     std::string out;
@@ -193,8 +164,7 @@ int RewriteUserLines(const std::string& dataDir, const std::string& id,
             out.append(raws[k]);
         }
     }
-    if ((!existed || out != src) && RewriteViaTemp(dataDir, path, path + ".TMP", out) != 0)
-        return -1;
+    if (RewriteIfChanged(dataDir, path, path + ".TMP", existed, src, out) != 0) return -1;
     return matched ? 0 : -1;
 }
 
@@ -228,23 +198,7 @@ int ParseUserLine(std::string_view line, UserRecord& out) {
     return 0;
 }
 
-std::string FormatUserLine(const UserRecord& u) {
-    std::string line;
-    line += FieldText(u.USER_ID, kUserIdSize) + ',';
-    line += FieldText(u.USER_NAME, kUserNameSize) + ',';
-    line += std::to_string(u.USER_LEVEL) + ',';
-    line += FieldText(u.E_MAIL_ADDR, kUserMailSize) + ',';
-    line += FieldText(u.USER_PASS, kUserPassSize) + ',';
-    line += std::to_string(u.P_GROUP) + ',';
-    line += std::to_string(u.USER_DISP_DEF) + ',';
-    line += std::to_string(u.MODE) + ',';
-    line += std::to_string(u.WRITE_MODE) + ',';
-    line += FieldText(u.LANGUAGE, kUserLanguageSize) + ',';
-    line += FieldText(u.PICFILE, kUserPicFileSize) + ',';
-    line += std::to_string(u.NO_READ_MODE) + ',';
-    line += kLineEnd;
-    return line;
-}
+std::string FormatUserLine(const UserRecord& u) { return FormatLine(u, false); }
 
 int FindUser(const std::string& dataDir, std::string& id, UserRecord& out) {
     UpperCaseId(id);
@@ -291,7 +245,7 @@ std::vector<UserRecord> ReadAllUsers(const std::string& dataDir) {
 }
 
 int RewriteUser(const std::string& dataDir, const UserRecord& user) {
-    return RewriteUserLines(dataDir, FieldText(user.USER_ID, kUserIdSize), &user);
+    return RewriteUserLines(dataDir, FieldValue(user.USER_ID, kUserIdSize), &user);
 }
 
 int DeleteUser(const std::string& dataDir, const std::string& id) {
@@ -299,9 +253,7 @@ int DeleteUser(const std::string& dataDir, const std::string& id) {
 }
 
 int AppendUser(const std::string& dataDir, const UserRecord& user) {
-    DataLock lock(dataDir);
-    const std::string path = DataFilePath(dataDir, kUserFile);
-    return AppendToFile(dataDir, path, LineEndPrefix(path) + FormatUserLine(user), true);
+    return AppendTextLine(dataDir, DataFilePath(dataDir, kUserFile), FormatUserLine(user), true);
 }
 
 void BuildUserListById(const std::string& dataDir) {

@@ -1,4 +1,5 @@
 #include "cgi/files.h"
+#include "tests/testutil.h"
 
 #include <gtest/gtest.h>
 
@@ -6,36 +7,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
-
 namespace {
 
 class FilesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/files_test_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override {
-        if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
-    }
-    std::string P(const std::string& name) const { return dir + "/" + name; }
+    std::string P(const std::string& name) const { return tmp.File(name); }
     void Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(P(name), std::ios::binary) << bytes;
+        WriteFileBytes(P(name), bytes);
     }
-    std::string Read(const std::string& name) const {
-        std::ifstream f(P(name), std::ios::binary);
-        std::stringstream ss;
-        ss << f.rdbuf();
-        return ss.str();
-    }
+    std::string Read(const std::string& name) const { return ReadFileBytes(P(name)); }
     bool Exists(const std::string& name) const {
         struct stat st;
         return lstat(P(name).c_str(), &st) == 0;
     }
-    std::string dir;
+    TempDir tmp{"files_test"};
+    const std::string dir = tmp.path;
 };
 
 }  // namespace
@@ -43,7 +29,7 @@ protected:
 TEST_F(FilesTest, SendDownloadWritesHeaderAndLines) {
     Write("system.log", "line one\r\nline two\r\nline three\r\n");
     StringOutput out;
-    SendDownload(out, dir + "/", "system.log");
+    SendDownload(out, dir, "system.log");
     EXPECT_EQ(out.text,
               "Content-Type: application/octet-stream\n"
               "Content-Disposition: attachment; filename=system.log\n\n"
@@ -52,7 +38,7 @@ TEST_F(FilesTest, SendDownloadWritesHeaderAndLines) {
 
 TEST_F(FilesTest, SendDownloadOfMissingFileOrOddName) {
     StringOutput out;
-    SendDownload(out, dir + "/", "b_title.mst");
+    SendDownload(out, dir, "b_title.mst");
     EXPECT_EQ(out.text,
               "Content-Type: application/octet-stream\n"
               "Content-Disposition: attachment; filename=b_title.mst\n\n");
@@ -62,7 +48,7 @@ TEST_F(FilesTest, SendDownloadOfMissingFileOrOddName) {
     bytes += std::string("\0\r\n", 3);
     Write("a\nb", bytes);
     StringOutput out2;
-    SendDownload(out2, dir + "/", "a\nb");
+    SendDownload(out2, dir, "a\nb");
     EXPECT_EQ(out2.text, "Content-Type: application/octet-stream\n"
                          "Content-Disposition: attachment; filename=ab\n\n" + bytes);
 }
@@ -121,14 +107,14 @@ TEST_F(FilesTest, ListFilesMatchesFilesOnly) {
     Write("readme.txt", "x");
     Write("a,b.lng", "x");
     ASSERT_EQ(mkdir(P("old.lng").c_str(), 0700), 0);
-    std::string buf = dir + "/*.lng";
+    std::string buf = dir + "*.lng";
     ListFiles(buf, 1000);
     EXPECT_EQ(buf, "english.lng,japan.lng");
 
-    buf = dir + "/*.none";
+    buf = dir + "*.none";
     ListFiles(buf, 1000);
     EXPECT_EQ(buf, "");
-    buf = dir + "/missing/*.lng";
+    buf = dir + "missing/*.lng";
     ListFiles(buf, 1000);
     EXPECT_EQ(buf, "");
 }

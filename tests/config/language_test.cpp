@@ -1,10 +1,10 @@
 #include "config/language.h"
 #include "cgi/dbcs.h"
+#include "tests/testutil.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
@@ -17,36 +17,23 @@ namespace {
 
 class LanguageTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/langtestXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     std::string Write(const std::string& name, const std::string& bytes) {
-        std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary) << bytes;
+        const std::string path = dir_ + name;
+        WriteFileBytes(path, bytes);
         return path;
     }
 
-    std::string dir_;
+    TempDir tmp_{"langtest"};
+    const std::string dir_ = tmp_.path;
     MessageTable table_;
 };
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::string SourcePath(const std::string& rel) { return std::string(BOARD_SOURCE_DIR) + "/" + rel; }
 
 // Message numbers with their roles, as listed for reviewers.
 std::map<int, std::string> ListedMessages() {
     std::map<int, std::string> out;
-    std::istringstream in(ReadFile(SourcePath("lang/messages.txt")));
+    std::istringstream in(ReadFileBytes(SourcePath("lang/messages.txt")));
     std::string line;
     while (std::getline(in, line)) {
         if (line.empty() || line[0] == '#') continue;
@@ -69,7 +56,7 @@ std::set<int> MessagesUsedByCode() {
         for (const auto& entry : fs::recursive_directory_iterator(root)) {
             const auto ext = entry.path().extension();
             if (!entry.is_regular_file() || (ext != ".cpp" && ext != ".h")) continue;
-            const std::string text = ReadFile(entry.path());
+            const std::string text = ReadFileBytes(entry.path());
             for (std::sregex_iterator it(text.begin(), text.end(), use), end; it != end; ++it)
                 out.insert(std::stoi((*it)[1].str()));
         }
@@ -164,7 +151,7 @@ TEST_F(LanguageTest, ReloadReplacesEveryText) {
     EXPECT_EQ(table_(2), "zwei");
     EXPECT_EQ(table_(3), "drei");
     // A file that cannot be read leaves every text empty.
-    LoadMessages(table_, dir_ + "/missing.lng");
+    LoadMessages(table_, dir_ + "missing.lng");
     for (int n = 0; n < MessageTable::kSlots; ++n) EXPECT_EQ(table_(n), "") << n;
 }
 
@@ -206,7 +193,7 @@ TEST_F(LanguageTest, ShippedFilesCoverEveryMessageInUse) {
 
         // Each line holds exactly "N,text," with a listed number: no text contains a comma, so
         // nothing is cut off when the file is read.
-        std::istringstream in(ReadFile(SourcePath(file)));
+        std::istringstream in(ReadFileBytes(SourcePath(file)));
         std::string line;
         std::set<int> seen;
         while (std::getline(in, line)) {
@@ -222,14 +209,14 @@ TEST_F(LanguageTest, ShippedFilesCoverEveryMessageInUse) {
 }
 
 TEST(ShippedLanguageFiles, Encodings) {
-    const std::string english = ReadFile(SourcePath("lang/english.lng"));
+    const std::string english = ReadFileBytes(SourcePath("lang/english.lng"));
     ASSERT_FALSE(english.empty());
     for (size_t i = 0; i < english.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(english[i]);
         ASSERT_TRUE((c >= 0x20 && c < 0x7F) || c == '\n') << "byte " << i;
     }
 
-    const std::string japan = ReadFile(SourcePath("lang/japan.lng"));
+    const std::string japan = ReadFileBytes(SourcePath("lang/japan.lng"));
     ASSERT_FALSE(japan.empty());
     size_t badAt = 0;
     EXPECT_TRUE(IsValidShiftJis(japan, &badAt)) << "invalid Shift_JIS at byte " << badAt;

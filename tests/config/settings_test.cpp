@@ -1,10 +1,9 @@
 #include "config/settings.h"
+#include "tests/testutil.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -14,29 +13,17 @@ namespace {
 
 class SettingsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/settingstestXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        file_ = dir_ + "/board.ini";
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    void WriteIni(const std::string& bytes) { std::ofstream(file_, std::ios::binary) << bytes; }
-    std::string ReadIni() {
-        std::ifstream in(file_, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    void WriteIni(const std::string& bytes) { WriteFileBytes(file_, bytes); }
+    std::string ReadIni() { return ReadFileBytes(file_); }
     SystemSettings Load() {
         SystemSettings s;
         LoadSettings(s, messages_, file_);
         return s;
     }
 
-    std::string dir_;
-    std::string file_;
+    TempDir tmp_{"settingstest"};
+    const std::string dir_ = tmp_.path;
+    const std::string file_ = dir_ + "board.ini";
     MessageTable messages_;
 };
 
@@ -189,14 +176,14 @@ TEST_F(SettingsTest, SaveKeepsEveryValueOnItsOwnLine) {
 
 TEST_F(SettingsTest, SaveFailureLeavesNoFile) {
     SystemSettings s;
-    EXPECT_EQ(SaveSettings(s, dir_ + "/missing/board.ini"), -1);
-    EXPECT_FALSE(fs::exists(dir_ + "/missing"));
+    EXPECT_EQ(SaveSettings(s, dir_ + "missing/board.ini"), -1);
+    EXPECT_FALSE(fs::exists(dir_ + "missing"));
 }
 
 TEST_F(SettingsTest, MissingFileIsCreatedAndUsed) {
     // The first run creates the file and loads the language it names from the working
     // directory; the next run reads the same values back.
-    fs::copy_file(std::string(BOARD_SOURCE_DIR) + "/lang/japan.lng", dir_ + "/japan.lng");
+    fs::copy_file(std::string(BOARD_SOURCE_DIR) + "/lang/japan.lng", dir_ + "japan.lng");
     WorkingDirectory cwd(dir_);
     SystemSettings first;
     LoadSettings(first, messages_, file_);
@@ -223,15 +210,15 @@ TEST_F(SettingsTest, MissingFileIsCreatedAndUsed) {
 
 TEST_F(SettingsTest, UnwritableFileStillGivesNewInstallationValues) {
     SystemSettings s;
-    LoadSettings(s, messages_, dir_ + "/missing/board.ini");
+    LoadSettings(s, messages_, dir_ + "missing/board.ini");
     EXPECT_EQ(s.DATA_FILE_PATH, "/srv/board/data/");
     EXPECT_EQ(s.LOG_DATE, "365");
-    EXPECT_FALSE(fs::exists(dir_ + "/missing"));
+    EXPECT_FALSE(fs::exists(dir_ + "missing"));
 }
 
 TEST_F(SettingsTest, LanguageSettingLoadsItsMessages) {
-    const std::string lng = dir_ + "/mine.lng";
-    std::ofstream(lng) << "101,Enter,\n";
+    const std::string lng = dir_ + "mine.lng";
+    WriteFileBytes(lng, "101,Enter,\n");
     WriteIni("LANGUAGE," + lng + ",\n");
     messages_.text[5] = "stale";
     SystemSettings s = Load();

@@ -1,28 +1,15 @@
 #include "store/accesslog.h"
 #include "store/recordfile.h"
+#include "tests/testutil.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
 namespace {
 
-struct LogDir {
-    std::string path;
-    LogDir() {
-        char tmpl[] = "/tmp/accesslog_testXXXXXX";
-        path = std::string(mkdtemp(tmpl)) + "/";
-    }
-    ~LogDir() { std::filesystem::remove_all(path); }
-    void Write(const std::string& bytes) const {
-        std::ofstream(path + "system.log", std::ios::binary) << bytes;
-    }
-    std::string Read() const {
-        std::string bytes;
-        ReadWholeFile(path + "system.log", bytes);
-        return bytes;
-    }
+struct LogDir : TempDir {
+    LogDir() : TempDir("accesslog_test") {}
+    void Write(const std::string& bytes) const { WriteFileBytes(File("system.log"), bytes); }
+    std::string Read() const { return ReadFileBytes(File("system.log")); }
 };
 
 AccessLogEntry Login(const std::string& id, const std::string& date) {

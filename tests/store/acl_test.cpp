@@ -1,32 +1,20 @@
 #include "store/acl.h"
 #include "store/recordfile.h"
+#include "tests/testutil.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 namespace {
 
 class AclStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/acl_test_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = std::string(tmpl) + "/";
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
     void Put(const std::string& name, const std::string& bytes) {
-        std::ofstream(dir + name, std::ios::binary | std::ios::trunc) << bytes;
+        WriteFileBytes(dir + name, bytes);
     }
-    std::string Get(const std::string& name) {
-        std::string bytes;
-        ReadWholeFile(dir + name, bytes);
-        return bytes;
-    }
+    std::string Get(const std::string& name) { return ReadFileBytes(dir + name); }
     // Group entries (folder, group, level) as stored.
     void PutGroups(std::initializer_list<GroupAclEntry> entries) {
         std::string bytes;
@@ -39,7 +27,8 @@ protected:
         return pairs;
     }
 
-    std::string dir;
+    TempDir tmp{"acl_test"};
+    const std::string dir = tmp.path;
 };
 
 TEST(AclLayout, EntriesAtFixedOffsets) {

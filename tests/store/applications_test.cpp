@@ -1,26 +1,17 @@
 #include "store/applications.h"
 #include "store/recordfile.h"
+#include "tests/testutil.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 
 namespace {
 
-struct AppDir {
-    std::string path;
-    AppDir() {
-        char tmpl[] = "/tmp/applications_testXXXXXX";
-        path = std::string(mkdtemp(tmpl)) + "/";
-    }
-    ~AppDir() { std::filesystem::remove_all(path); }
-    std::string File() const { return path + "g_user.dat"; }
-    std::string Read() const {
-        std::string bytes;
-        ReadWholeFile(File(), bytes);
-        return bytes;
-    }
+struct AppDir : TempDir {
+    AppDir() : TempDir("applications_test") {}
+    std::string File() const { return TempDir::File("g_user.dat"); }
+    std::string Read() const { return ReadFileBytes(File()); }
 };
 
 IdApplication App(const std::string& id, int32_t status = kAppWaiting) {

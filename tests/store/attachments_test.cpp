@@ -6,9 +6,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "store/recordfile.h"
+#include "tests/testutil.h"
 
 namespace {
 
@@ -16,21 +16,9 @@ namespace fs = std::filesystem;
 
 class Attachments : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/attach.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        dir_ = root_ + "/";
-        ASSERT_EQ(EnsureFolderDir(dir_, 2), 0);
-    }
-    void TearDown() override { fs::remove_all(root_); }
+    void SetUp() override { ASSERT_EQ(EnsureFolderDir(dir_, 2), 0); }
 
-    std::string Bytes() const {
-        std::ifstream in(AttachmentListPath(dir_, 2), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string Bytes() const { return ReadFileBytes(AttachmentListPath(dir_, 2)); }
     int Save(int message, int slot, const std::string& name) {
         AttachmentEntry e;
         e.messageNo = message;
@@ -39,7 +27,8 @@ protected:
         return SaveAttachment(dir_, 2, e);
     }
 
-    std::string root_, dir_;
+    TempDir tmp_{"attach"};
+    const std::string dir_ = tmp_.path;
 };
 
 std::string Entry260(int32_t message, int32_t slot, const std::string& name) {

@@ -4,10 +4,9 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "store/recordfile.h"
+#include "tests/testutil.h"
 
 namespace {
 
@@ -15,23 +14,10 @@ namespace fs = std::filesystem;
 
 class MessageBodies : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/bodies.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        dir_ = root_ + "/";
-        ASSERT_EQ(EnsureFolderDir(dir_, 3), 0);
-    }
-    void TearDown() override { fs::remove_all(root_); }
+    void SetUp() override { ASSERT_EQ(EnsureFolderDir(dir_, 3), 0); }
 
-    static std::string ReadBytes(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-    std::string root_, dir_;
+    TempDir tmp_{"bodies"};
+    const std::string dir_ = tmp_.path;
 };
 
 TEST_F(MessageBodies, WrittenBytesReadBackUnchanged) {
@@ -39,7 +25,7 @@ TEST_F(MessageBodies, WrittenBytesReadBackUnchanged) {
     EXPECT_EQ(path, dir_ + "3/X12.DAT");
     const std::string body = "first line\rsecond \x82\xa0 line\r\rlast";
     ASSERT_EQ(WriteMessageBody(dir_, 3, 12, body), 0);
-    EXPECT_EQ(ReadBytes(path), body);  // no terminator, no line end added
+    EXPECT_EQ(ReadFileBytes(path), body);  // no terminator, no line end added
     std::string out = "stale";
     ASSERT_EQ(ReadMessageBody(dir_, 3, 12, out), 0);
     EXPECT_EQ(out, body);

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "store/recordfile.h"
+#include "tests/testutil.h"
 
 namespace {
 
@@ -16,22 +16,8 @@ namespace fs = std::filesystem;
 
 class ChatStore : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/chat.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        dir_ = root_ + "/";
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
-    static std::string ReadBytes(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-    std::string root_, dir_;
+    TempDir tmp_{"chat"};
+    const std::string dir_ = tmp_.path;
 };
 
 void Put(std::string& r, size_t offset, const std::string& text) {
@@ -93,7 +79,7 @@ TEST_F(ChatStore, LogIsNewestFirst) {
     // A trailing partial entry is dropped by the next line, and a leftover temporary file
     // longer than the log does not leak into it.
     std::ofstream(ChatLogPath(dir_, 4), std::ios::binary | std::ios::app) << "partial";
-    std::ofstream(ChatLogPath(dir_, 4) + ".TMP", std::ios::binary) << std::string(5000, 'z');
+    WriteFileBytes(ChatLogPath(dir_, 4) + ".TMP", std::string(5000, 'z'));
     ASSERT_EQ(PrependChatEntry(dir_, 4, Line("C")), 0);
     EXPECT_EQ(fs::file_size(ChatLogPath(dir_, 4)), 3 * kChatEntrySize);
     EXPECT_FALSE(fs::exists(ChatLogPath(dir_, 4) + ".TMP"));
@@ -130,7 +116,7 @@ TEST_F(ChatStore, Members) {
     m.LOG_LINE = 50;
     m.date = "2024/01/01 12:00";
     ASSERT_EQ(SaveChatMember(dir_, 6, m), 0);  // keeps its place
-    std::string bytes = ReadBytes(ChatMemberListPath(dir_, 6));
+    std::string bytes = ReadFileBytes(ChatMemberListPath(dir_, 6));
     ASSERT_EQ(bytes.size(), 3 * kChatMemberSize);
     EXPECT_EQ(UnpackChatMember(bytes.substr(72, 72)).LOG_LINE, 50);
     ChatMember found;

@@ -1,34 +1,23 @@
 #include "store/folders.h"
 #include "store/recordfile.h"
+#include "tests/testutil.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 namespace {
 
 class FolderStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/folders_test_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = std::string(tmpl) + "/";
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
     void Put(const std::string& name, const std::string& bytes) {
-        std::ofstream(dir + name, std::ios::binary) << bytes;
+        WriteFileBytes(dir + name, bytes);
     }
-    std::string Get(const std::string& name) {
-        std::string bytes;
-        ReadWholeFile(dir + name, bytes);
-        return bytes;
-    }
+    std::string Get(const std::string& name) { return ReadFileBytes(dir + name); }
 
-    std::string dir;
+    TempDir tmp{"folders_test"};
+    const std::string dir = tmp.path;
 };
 
 void PutLe(std::string& b, size_t off, int32_t v) {

@@ -1,34 +1,23 @@
 #include "store/groups.h"
 #include "store/recordfile.h"
+#include "tests/testutil.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
 
 namespace {
 
 class GroupStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/groups_test_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = std::string(tmpl) + "/";
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
     void Put(const std::string& name, const std::string& bytes) {
-        std::ofstream(dir + name, std::ios::binary | std::ios::trunc) << bytes;
+        WriteFileBytes(dir + name, bytes);
     }
-    std::string Get(const std::string& name) {
-        std::string bytes;
-        ReadWholeFile(dir + name, bytes);
-        return bytes;
-    }
+    std::string Get(const std::string& name) { return ReadFileBytes(dir + name); }
 
-    std::string dir;
+    TempDir tmp{"groups_test"};
+    const std::string dir = tmp.path;
 };
 
 TEST_F(GroupStoreTest, SaveGroupPlacesReplacesAndAppends) {

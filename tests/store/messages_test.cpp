@@ -8,15 +8,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 
 #include "store/bodies.h"
 #include "store/readmarks.h"
 #include "store/recordfile.h"
+#include "tests/testutil.h"
 
 namespace {
 
@@ -24,26 +23,9 @@ namespace fs = std::filesystem;
 
 class MessageIndex : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/msgidx.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        dir_ = root_ + "/";
-        ASSERT_EQ(EnsureFolderDir(dir_, 1), 0);
-    }
-    void TearDown() override { fs::remove_all(root_); }
+    void SetUp() override { ASSERT_EQ(EnsureFolderDir(dir_, 1), 0); }
 
     std::string Index() const { return MessageIndexPath(dir_, 1); }
-
-    static std::string ReadBytes(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    static void WriteBytes(const std::string& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    }
 
     // Posts a message to folder 1: parent 0 starts a thread.
     MessageIndexEntry Post(int parent, const std::string& title, const std::string& writer = "WRITER") {
@@ -65,7 +47,8 @@ protected:
         return n;
     }
 
-    std::string root_, dir_;
+    TempDir tmp_{"msgidx"};
+    const std::string dir_ = tmp_.path;
 };
 
 std::string Le32(int32_t v) {
@@ -178,7 +161,7 @@ TEST_F(MessageIndex, FindersAndNumberReuse) {
         r.WRITE_TITLE = title;
         return PackMessageIndexEntry(r);
     };
-    WriteBytes(Index(), rec(3, 3, "a") + rec(7, 3, "b") + rec(7, 7, "c") + rec(5, 5, "d") + "partial");
+    WriteFileBytes(Index(), rec(3, 3, "a") + rec(7, 3, "b") + rec(7, 7, "c") + rec(5, 5, "d") + "partial");
     EXPECT_EQ(CountMessages(dir_, 1), 4);
     ASSERT_EQ(FindMessage(dir_, 1, 1, kMessageByPosition, e), 0);
     EXPECT_EQ(e.WRITE_TITLE, "a");
@@ -200,7 +183,7 @@ TEST_F(MessageIndex, FindersAndNumberReuse) {
     // A new thread overwrites the partial record instead of landing behind it.
     MessageIndexEntry eight = Post(0, "e");
     EXPECT_EQ(eight.messageNo, 8);
-    EXPECT_EQ(ReadBytes(Index()).size(), 5 * kMessageIndexEntrySize);
+    EXPECT_EQ(ReadFileBytes(Index()).size(), 5 * kMessageIndexEntrySize);
     ASSERT_EQ(FindMessage(dir_, 1, 5, kMessageByPosition, e), 0);
     EXPECT_EQ(e.WRITE_TITLE, "e");
 
@@ -326,7 +309,7 @@ TEST_F(MessageIndex, ConcurrentWritersKeepTheIndexSound) {
 TEST_F(MessageIndex, KilledWriterNeverLeavesABrokenIndex) {
     Post(0, "root");
     std::mt19937 rng(12345);
-    size_t lastSize = ReadBytes(Index()).size();
+    size_t lastSize = ReadFileBytes(Index()).size();
     for (int round = 0; round < 50; ++round) {
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
@@ -350,7 +333,7 @@ TEST_F(MessageIndex, KilledWriterNeverLeavesABrokenIndex) {
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
 
         ASSERT_TRUE(fs::exists(Index())) << "round " << round;
-        std::string bytes = ReadBytes(Index());
+        std::string bytes = ReadFileBytes(Index());
         ASSERT_EQ(bytes.size() % kMessageIndexEntrySize, 0u) << "round " << round;
         ASSERT_GE(bytes.size(), lastSize) << "round " << round;
         lastSize = bytes.size();

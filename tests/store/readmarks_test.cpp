@@ -7,14 +7,13 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
-#include <sstream>
 
 #include "store/messages.h"
 #include "store/recordfile.h"
 #include "store/unread.h"
+#include "tests/testutil.h"
 
 namespace {
 
@@ -22,24 +21,8 @@ namespace fs = std::filesystem;
 
 class ReadMarks : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/readmarks.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        dir_ = root_ + "/";
-        ASSERT_EQ(EnsureFolderDir(dir_, 1), 0);
-    }
-    void TearDown() override { fs::remove_all(root_); }
+    void SetUp() override { ASSERT_EQ(EnsureFolderDir(dir_, 1), 0); }
 
-    static std::string ReadBytes(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    static void WriteBytes(const std::string& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    }
     int Mark(int message, const std::string& user) {
         ReadMark mark;
         mark.messageNo = message;
@@ -47,7 +30,8 @@ protected:
         return SaveReadMark(dir_, 1, mark);
     }
 
-    std::string root_, dir_;
+    TempDir tmp_{"readmarks"};
+    const std::string dir_ = tmp_.path;
 };
 
 std::string Mark32(int32_t message, const std::string& id24, int32_t count = 0) {
@@ -81,7 +65,7 @@ TEST_F(ReadMarks, LayoutReplacementAndClearing) {
     EXPECT_EQ(Mark(7, "A"), 0);
     EXPECT_EQ(Mark(7, "B"), 0);
     EXPECT_EQ(Mark(7, "A"), 0);  // replaces, keeps the position
-    EXPECT_EQ(ReadBytes(path), Mark32(7, "A") + Mark32(7, "B"));
+    EXPECT_EQ(ReadFileBytes(path), Mark32(7, "A") + Mark32(7, "B"));
     ReadMark out;
     ASSERT_EQ(ReadMarkAt(dir_, 1, 7, 1, out), 0);
     EXPECT_EQ(out.userId, "B");
@@ -92,25 +76,25 @@ TEST_F(ReadMarks, LayoutReplacementAndClearing) {
     EXPECT_TRUE(fs::exists(ReadMarkPath(dir_, 1, 8)));  // a missing file is created empty
 
     // A partial record at the end is overwritten by the next new mark, not left before it.
-    WriteBytes(path, ReadBytes(path) + "junk");
+    WriteFileBytes(path, ReadFileBytes(path) + "junk");
     EXPECT_EQ(Mark(7, "C"), 0);
-    EXPECT_EQ(ReadBytes(path), Mark32(7, "A") + Mark32(7, "B") + Mark32(7, "C"));
+    EXPECT_EQ(ReadFileBytes(path), Mark32(7, "A") + Mark32(7, "B") + Mark32(7, "C"));
 
     // Clearing keeps records of other numbers only; the file stays and takes the next mark first.
-    WriteBytes(path, Mark32(7, "A") + Mark32(9, "Q") + Mark32(7, "B"));
+    WriteFileBytes(path, Mark32(7, "A") + Mark32(9, "Q") + Mark32(7, "B"));
     EXPECT_EQ(ClearReadMarks(dir_, 1, 7), 0);
-    EXPECT_EQ(ReadBytes(path), Mark32(9, "Q"));
-    WriteBytes(path, Mark32(7, "A"));
+    EXPECT_EQ(ReadFileBytes(path), Mark32(9, "Q"));
+    WriteFileBytes(path, Mark32(7, "A"));
     EXPECT_EQ(ClearReadMarks(dir_, 1, 7), 0);
     EXPECT_TRUE(fs::exists(path));
     EXPECT_EQ(fs::file_size(path), 0u);
     EXPECT_FALSE(fs::exists(dir_ + "1/R7.TMP"));
     EXPECT_EQ(Mark(7, "Z"), 0);
-    EXPECT_EQ(ReadBytes(path), Mark32(7, "Z"));
+    EXPECT_EQ(ReadFileBytes(path), Mark32(7, "Z"));
 }
 
 TEST_F(ReadMarks, CountUnread) {
-    WriteBytes(MessageIndexPath(dir_, 1),
+    WriteFileBytes(MessageIndexPath(dir_, 1),
                IndexRecord(1) + IndexRecord(2) + IndexRecord(3) + IndexRecord(4) + IndexRecord(5));
     Mark(2, "TARO");
     Mark(4, "TARO");
@@ -196,7 +180,7 @@ TEST_F(ReadMarks, CountUnreadAgreesWithTheStepByStepCount) {
     const std::vector<std::string> users = {"A", "B", "AB", "ABCDEFGHIJKLMNOPQRSTUVW", "Z"};
     std::mt19937 rng(2024);
     auto pick = [&](const std::vector<std::string>& v) { return v[rng() % v.size()]; };
-    const std::string mine = dir_, theirs = root_ + "/ref/";
+    const std::string mine = dir_, theirs = dir_ + "ref/";
     for (int round = 0; round < 200; ++round) {
         std::map<std::string, std::string> files;
         std::string index;
@@ -219,7 +203,7 @@ TEST_F(ReadMarks, CountUnreadAgreesWithTheStepByStepCount) {
         for (const std::string& d : {mine, theirs}) {
             fs::remove_all(d + "1");
             fs::create_directories(d + "1");
-            for (const auto& [name, bytes] : files) WriteBytes(d + "1/" + name, bytes);
+            for (const auto& [name, bytes] : files) WriteFileBytes(d + "1/" + name, bytes);
         }
         const std::string user = pick(users);
         ASSERT_EQ(CountUnread(mine, 1, user), StepByStepCountUnread(theirs, user)) << "round " << round;

@@ -1,4 +1,5 @@
 #include "store/recordfile.h"
+#include "tests/testutil.h"
 
 #include <gtest/gtest.h>
 
@@ -16,32 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct TempDir {
-    std::string path;  // ends with "/"
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    TempDir() {
-        char tmpl[] = "/tmp/recordfile_test.XXXXXX";
-        const char* made = mkdtemp(tmpl);
-        EXPECT_NE(made, nullptr);
-        path = std::string(made ? made : "/tmp") + "/";
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-};
-
-std::string Slurp(const std::string& path) {
-    std::string bytes;
-    ReadWholeFile(path, bytes);
-    return bytes;
-}
-
-void Spit(const std::string& path, std::string_view bytes) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    close(fd);
-}
 
 // Runs fn in a child process and returns its exit status (-1 when it did not exit normally).
 template <typename Fn>
@@ -135,6 +110,52 @@ TEST(RecordFileText, CutToSlot) {
     EXPECT_EQ(CutToSlot("a\x82\xA0" "b", 4), "a\x82\xA0");
 }
 
+TEST(RecordFileText, FieldValueNeverSplitsALine) {
+    EXPECT_EQ(FieldValue("Taro,Hana", 10), "Taro");
+    EXPECT_EQ(FieldValue("a\rb", 10), "a");
+    EXPECT_EQ(FieldValue("a\nb", 10), "a");
+    EXPECT_EQ(FieldValue(std::string_view("a\0b", 3), 10), "a");
+    EXPECT_EQ(FieldValue("abcdef", 4), "abc");
+    // A lead byte goes when its second byte is missing, a stop or a comma: a comma written
+    // after the field (or kept in it) never becomes the second byte of a character.
+    EXPECT_EQ(FieldValue("a\x82", 10), "a");
+    EXPECT_EQ(FieldValue("a\x82\nb", 10), "a");
+    EXPECT_EQ(FieldValue("a\x82,b", 10), "a");
+    EXPECT_EQ(FieldValue("a\x83\x5C" "b", 10), "a\x83\x5C" "b");
+    // The last fields of a line may keep their commas.
+    EXPECT_EQ(FieldValue("Mozilla/4.0 (compatible, X)\r\nmore", 100, true),
+              "Mozilla/4.0 (compatible, X)");
+    EXPECT_EQ(FieldValue("x\x82,y", 100, true), "x");
+}
+
+TEST(RecordFileText, LineEndsAddedBeforeNewLines) {
+    EXPECT_EQ(LineWithoutEnd("a,b,\r\n"), "a,b,");
+    EXPECT_EQ(LineWithoutEnd("a,b,\n"), "a,b,");
+    EXPECT_EQ(LineWithoutEnd("a,b,"), "a,b,");
+    EXPECT_EQ(LineEndToAdd(""), "");
+    EXPECT_EQ(LineEndToAdd("a\n"), "");
+    EXPECT_EQ(LineEndToAdd("a"), "\r\n");
+    EXPECT_EQ(LineEndToAdd("a\r"), "\n");  // the CR that ended the last line stays its end
+
+    // Rewrites: a line copied after a gap starts a line of its own.
+    std::string out;
+    long last = -1;
+    CopyRawLine(out, "1,", 0, last);
+    CopyRawLine(out, "3,\r\n", 2, last);
+    EXPECT_EQ(out, "1,\r\n3,\r\n");
+
+    TempDir dir;
+    const std::string path = dir.path + "list";
+    EXPECT_EQ(AppendTextLine(dir.path, path, "a\r\n", false), -1);
+    EXPECT_FALSE(FileExists(path));
+    EXPECT_EQ(AppendTextLine(dir.path, path, "a\r\n", true), 0);
+    WriteFileBytes(path, "a\r\nb");
+    EXPECT_EQ(AppendTextLine(dir.path, path, "c\r\n", false), 0);
+    WriteFileBytes(path, ReadFileBytes(path) + "d\r");
+    EXPECT_EQ(AppendTextLine(dir.path, path, "e\r\n", false), 0);
+    EXPECT_EQ(ReadFileBytes(path), "a\r\nb\r\nc\r\nd\r\ne\r\n");
+}
+
 // ---- Fixed records -------------------------------------------------------------------------
 
 TEST(RecordFileFixed, PackAgainstHandBuiltBytes) {
@@ -166,15 +187,48 @@ TEST(RecordFileFixed, MissingFileCreatedAndPartialRecordDropped) {
     EXPECT_EQ(FileSize(path), 0);
 
     const std::string two = std::string(12, 'a') + std::string(12, 'b');
-    Spit(path, two + "ccccc");
+    WriteFileBytes(path, two + "ccccc");
     EXPECT_EQ(ReadRecordFile(path, 12), two);
     EXPECT_EQ(CountRecords(path, 12), 2);
-    EXPECT_EQ(Slurp(path).size(), 29u);  // reading never truncates
+    EXPECT_EQ(ReadFileBytes(path).size(), 29u);  // reading never truncates
 
     // In place write of the second record.
     EXPECT_EQ(WriteAt(dir.path, path, 12, std::string(12, 'z')), 0);
     EXPECT_EQ(ReadRecordFile(path, 12), std::string(12, 'a') + std::string(12, 'z'));
     EXPECT_EQ(WriteAt(dir.path, path, -1, "x"), -1);
+}
+
+TEST(RecordFileFixed, ReplaceOrAppendAndDrop) {
+    TempDir dir;
+    const std::string path = dir.path + "recs";
+    const auto first = [](char c) { return [c](std::string_view r) { return r[0] == c; }; };
+    bool replaced = true;
+    EXPECT_EQ(ReplaceOrAppendRecord(dir.path, path, 4, "aaaa", first('a'), &replaced), 0);
+    EXPECT_FALSE(replaced);
+    WriteFileBytes(path, "aaaabbbbcc");  // a partial record at the end is overwritten
+    EXPECT_EQ(ReplaceOrAppendRecord(dir.path, path, 4, "cccc", first('c'), &replaced), 0);
+    EXPECT_FALSE(replaced);
+    EXPECT_EQ(ReplaceOrAppendRecord(dir.path, path, 4, "bBBB", first('b'), &replaced), 0);
+    EXPECT_TRUE(replaced);
+    EXPECT_EQ(ReadFileBytes(path), "aaaabBBBcccc");
+    EXPECT_EQ(Strings(SplitRecords(ReadFileBytes(path) + "x", 4)), (Lines{"aaaa", "bBBB", "cccc"}));
+
+    long dropped = -1;
+    EXPECT_EQ(DropRecords(dir.path, path, path + ".TMP", 4, first('z'), &dropped), 0);
+    EXPECT_EQ(dropped, 0);
+    EXPECT_EQ(ReadFileBytes(path), "aaaabBBBcccc");
+    WriteFileBytes(path, "aaaabBBBccccdd");
+    EXPECT_EQ(DropRecords(dir.path, path, path + ".TMP", 4, first('b'), &dropped), 0);
+    EXPECT_EQ(dropped, 1);
+    EXPECT_EQ(ReadFileBytes(path), "aaaacccc");  // the partial record went too
+
+    // A file that cannot be read is never replaced by what could be read of it.
+    const std::string odd = dir.path + "dir";
+    ASSERT_EQ(mkdir(odd.c_str(), 0700), 0);
+    std::string bytes;
+    EXPECT_FALSE(ReadRecordFile(odd, 4, bytes));
+    EXPECT_EQ(DropRecords(dir.path, odd, odd + ".TMP", 4, first('a'), &dropped), -1);
+    EXPECT_EQ(ReplaceOrAppendRecord(dir.path, odd, 4, "aaaa", first('a')), -1);
 }
 
 TEST(RecordFilePaths, Joins) {
@@ -184,7 +238,7 @@ TEST(RecordFilePaths, Joins) {
     TempDir dir;
     EXPECT_EQ(EnsureFolderDir(dir.path, 7), 0);
     EXPECT_EQ(EnsureFolderDir(dir.path, 7), 0);
-    Spit(dir.path + "8", "file");
+    WriteFileBytes(dir.path + "8", "file");
     EXPECT_EQ(EnsureFolderDir(dir.path, 8), -1);
 }
 
@@ -194,32 +248,32 @@ TEST(RecordFileWrite, RewriteAppendAndFailures) {
     TempDir dir;
     const std::string path = DataFilePath(dir.path, "user.mst");
     const std::string tmp = path + ".TMP";
-    Spit(tmp, "stale temporary file that is longer");
-    Spit(path, "old\r\n");
+    WriteFileBytes(tmp, "stale temporary file that is longer");
+    WriteFileBytes(path, "old\r\n");
     EXPECT_EQ(RewriteViaTemp(dir.path, path, tmp, "new\r\n"), 0);
-    EXPECT_EQ(Slurp(path), "new\r\n");
+    EXPECT_EQ(ReadFileBytes(path), "new\r\n");
     EXPECT_FALSE(FileExists(tmp));
     EXPECT_EQ(RewriteViaTemp(dir.path, path, tmp, ""), 0);
     EXPECT_TRUE(FileExists(path));
     EXPECT_EQ(FileSize(path), 0);
 
     // A temporary file that cannot be created leaves the old file as it was.
-    Spit(path, "keep\r\n");
+    WriteFileBytes(path, "keep\r\n");
     EXPECT_EQ(RewriteViaTemp(dir.path, path, dir.path + "nodir/x.TMP", "lost"), -1);
-    EXPECT_EQ(Slurp(path), "keep\r\n");
+    EXPECT_EQ(ReadFileBytes(path), "keep\r\n");
     // A rename that cannot be done fails and removes the temporary file.
     std::filesystem::create_directory(dir.path + "adir");
-    Spit(dir.path + "adir/f", "x");
+    WriteFileBytes(dir.path + "adir/f", "x");
     EXPECT_EQ(RewriteViaTemp(dir.path, dir.path + "adir", tmp, "lost"), -1);
     EXPECT_FALSE(FileExists(tmp));
 
     EXPECT_EQ(AppendToFile(dir.path, path, "a,\r\n", false), 0);
-    EXPECT_EQ(Slurp(path), "keep\r\na,\r\n");
+    EXPECT_EQ(ReadFileBytes(path), "keep\r\na,\r\n");
     const std::string other = DataFilePath(dir.path, "group.mst");
     EXPECT_EQ(AppendToFile(dir.path, other, "g,\r\n", false), -1);
     EXPECT_FALSE(FileExists(other));
     EXPECT_EQ(AppendToFile(dir.path, other, "g,\r\n", true), 0);
-    EXPECT_EQ(Slurp(other), "g,\r\n");
+    EXPECT_EQ(ReadFileBytes(other), "g,\r\n");
 
     // Without a data directory (no lock file possible) writes still run and fail by themselves.
     EXPECT_EQ(AppendToFile(dir.path + "missing/", dir.path + "missing/f", "x", true), -1);
@@ -304,7 +358,7 @@ TEST(RecordFileConcurrency, TwoWritersLoseNothing) {
     TempDir dir;
     const std::string path = DataFilePath(dir.path, "system.log");
     const std::string tmp = path + ".TMP";
-    Spit(path, "");
+    WriteFileBytes(path, "");
     constexpr int kAppends = 500, kRewrites = 200;
     const std::string dataDir = dir.path;
     // Each process interleaves appends with read-modify-write rewrites of the same file.
@@ -333,7 +387,7 @@ TEST(RecordFileConcurrency, TwoWritersLoseNothing) {
         for (int i = 0; i < kAppends; ++i) expected.push_back(std::string(1, who) + "A" + std::to_string(i) + ",");
         for (int i = 0; i < kRewrites; ++i) expected.push_back(std::string(1, who) + "R" + std::to_string(i) + ",");
     }
-    const std::string bytes = Slurp(path);
+    const std::string bytes = ReadFileBytes(path);
     auto got = Strings(SplitTextLines(bytes));
     std::sort(expected.begin(), expected.end());
     std::sort(got.begin(), got.end());
@@ -364,7 +418,7 @@ int VersionOf(const std::string& bytes) {
 TEST(RecordFileConcurrency, ReaderNeverSeesMissingOrShortFile) {
     TempDir dir;
     const std::string path = DataFilePath(dir.path, "user.mst");
-    Spit(path, Version(0));
+    WriteFileBytes(path, Version(0));
     constexpr int kVersions = 300;
     pid_t writer = Spawn([&] {
         for (int k = 1; k <= kVersions; ++k)
@@ -403,7 +457,7 @@ TEST(RecordFileConcurrency, KilledWriterLeavesWholeFile) {
     TempDir dir;
     const std::string path = DataFilePath(dir.path, "index.dat");
     const std::string tmp = path + ".TMP";
-    Spit(path, Version(0));
+    WriteFileBytes(path, Version(0));
     std::mt19937 rng(12345);
     int previous = 0;
     for (int round = 0; round < 50; ++round) {
@@ -423,5 +477,5 @@ TEST(RecordFileConcurrency, KilledWriterLeavesWholeFile) {
     }
     // The lock died with the writer and a stale temporary file is no obstacle.
     EXPECT_EQ(RewriteViaTemp(dir.path, path, tmp, Version(3)), 0);
-    EXPECT_EQ(VersionOf(Slurp(path)), 3);
+    EXPECT_EQ(VersionOf(ReadFileBytes(path)), 3);
 }

@@ -1,34 +1,26 @@
 #include "store/recordfile.h"
 #include "store/sessions.h"
 #include "store/users.h"
+#include "tests/testutil.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <set>
 
 namespace {
 
-struct SessionDir {
-    std::string path;
-    SessionDir() {
-        char tmpl[] = "/tmp/sessions_testXXXXXX";
-        path = std::string(mkdtemp(tmpl)) + "/";
+struct SessionDir : TempDir {
+    SessionDir() : TempDir("sessions_test") {
         // Taro is a member account, Guest a shared one.
-        std::ofstream(path + "user.mst", std::ios::binary)
-            << "Taro,Taro,1,t@x,pw,0,1,1,1,,,0,\r\nGuest,Guest,1,g@x,pw,0,1,2,1,,,0,\r\n";
+        WriteFileBytes(File("user.mst"),
+                       "Taro,Taro,1,t@x,pw,0,1,1,1,,,0,\r\nGuest,Guest,1,g@x,pw,0,1,2,1,,,0,\r\n");
         setenv("REMOTE_ADDR", "10.0.0.1", 1);
         setenv("HTTP_USER_AGENT", "Browser/1.0", 1);
     }
-    ~SessionDir() { std::filesystem::remove_all(path); }
-    std::string Sessions() const {
-        std::string bytes;
-        ReadWholeFile(path + "skey.mst", bytes);
-        return bytes;
-    }
+    std::string Sessions() const { return ReadFileBytes(File("skey.mst")); }
     int Check(int32_t key, std::string& id) const {
         UserRecord u;
         return CheckSession(path, key, id, u);
@@ -114,7 +106,7 @@ TEST(Sessions, DeleteAndPartialRecords) {
     // Two records of one user (two logins at the same moment) and a trailing partial record.
     std::string file = PackSessionRecord(Rec(1, "Taro")) + PackSessionRecord(Rec(2, "Guest")) +
                        PackSessionRecord(Rec(3, "Taro")) + std::string(100, 'x');
-    std::ofstream(d.path + "skey.mst", std::ios::binary) << file;
+    WriteFileBytes(d.File("skey.mst"), file);
     std::string id;
     EXPECT_EQ(FindSessionUserOfKey(d.path, 3, id), 0);
     EXPECT_EQ(id, "Taro");

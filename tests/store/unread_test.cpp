@@ -4,10 +4,9 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "store/recordfile.h"
+#include "tests/testutil.h"
 
 namespace {
 
@@ -15,25 +14,11 @@ namespace fs = std::filesystem;
 
 class NoReadList : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/noread.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root_ = tmpl;
-        dir_ = root_ + "/";
-    }
-    void TearDown() override { fs::remove_all(root_); }
+    std::string Bytes() const { return ReadFileBytes(NoReadListPath(dir_, 5)); }
+    void Write(const std::string& bytes) { WriteFileBytes(NoReadListPath(dir_, 5), bytes); }
 
-    std::string Bytes() const {
-        std::ifstream in(NoReadListPath(dir_, 5), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    void Write(const std::string& bytes) {
-        std::ofstream(NoReadListPath(dir_, 5), std::ios::binary | std::ios::trunc) << bytes;
-    }
-
-    std::string root_, dir_;
+    TempDir tmp_{"noread"};
+    const std::string dir_ = tmp_.path;
 };
 
 TEST_F(NoReadList, AddFindRemove) {

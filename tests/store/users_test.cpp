@@ -1,33 +1,23 @@
 #include "store/recordfile.h"
 #include "store/users.h"
+#include "tests/testutil.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/users_testXXXXXX";
-        path = std::string(mkdtemp(tmpl)) + "/";
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
+struct UserDir : TempDir {
+    UserDir() : TempDir("users_test") {}
     void Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path + name, std::ios::binary) << bytes;
+        WriteFileBytes(File(name), bytes);
     }
-    std::string Read(const std::string& name) const {
-        std::string bytes;
-        ReadWholeFile(path + name, bytes);
-        return bytes;
-    }
+    std::string Read(const std::string& name) const { return ReadFileBytes(File(name)); }
 };
 
 std::string Line(const std::string& id, int level = 1, int group = 0,
@@ -45,7 +35,7 @@ std::vector<std::string> ListIds(const std::string& bytes) {
 }  // namespace
 
 TEST(Users, LineLayoutAndConverterLines) {
-    TempDir d;
+    UserDir d;
     // The converter ends its lines with "1,1,,," (mode, write mode, no language, no picture,
     // no unread switch).
     d.Write("user.mst", "Taro,Taro Yamada,5,t@x,secret,3,2,1,1,,,\r\n"
@@ -71,7 +61,7 @@ TEST(Users, LineLayoutAndConverterLines) {
 }
 
 TEST(Users, FindUserCaseAndMalformedLines) {
-    TempDir d;
+    UserDir d;
     // A first line without its commas does not count; an over-long id is cut to its slot.
     d.Write("user.mst", "garbage line\r\nshort,1,2,\r\nTaro," + Line("x").substr(2) +
                             Line("\x82\x61" "b") + Line(std::string(25, 'L')));
@@ -98,14 +88,14 @@ TEST(Users, FindUserCaseAndMalformedLines) {
     EXPECT_EQ(FindUser(d.path, id, u), -1);
 
     // A missing user.mst is created empty.
-    TempDir e;
+    UserDir e;
     id = "taro";
     EXPECT_EQ(FindUser(e.path, id, u), -1);
     EXPECT_TRUE(FileExists(e.path + "user.mst"));
 }
 
 TEST(Users, RewriteDeleteAppend) {
-    TempDir d;
+    UserDir d;
     const std::string odd = "odd line, kept as it is\n";
     d.Write("user.mst", Line("Taro") + "no comma at all\r\n" + odd + Line("Hana") + Line("Taro", 7));
     UserRecord u;
@@ -134,7 +124,7 @@ TEST(Users, RewriteDeleteAppend) {
 }
 
 TEST(Users, ListOrders) {
-    TempDir d;
+    UserDir d;
     d.Write("user.mst", Line("b", 5, 10) + Line("A", 100, 2) + Line("c", 20, 0));
     BuildUserListById(d.path);
     EXPECT_EQ(ListIds(d.Read("user2.mst")), (std::vector<std::string>{"A", "b", "c"}));
@@ -162,7 +152,7 @@ void WriteList(const std::string& dir, const std::string& name, const std::vecto
                  u.LANGUAGE.c_str(), (long)u.NO_READ_MODE);
         out += buf;
     }
-    std::ofstream(dir + name, std::ios::binary) << out;
+    WriteFileBytes(dir + name, out);
 }
 
 int CompareNoCase(const std::string& a, const std::string& b) {
@@ -242,7 +232,7 @@ TEST(Users, ListBuildersMatchStepByStepAlgorithm) {
                               (rng() % 3 ? std::to_string(k % 2) + "," : std::string()) + end;
             }
         }
-        TempDir mine, ref;
+        UserDir mine, ref;
         mine.Write("user.mst", master);
         ref.Write("user.mst", master);
         BuildUserListById(mine.path);
@@ -257,7 +247,7 @@ TEST(Users, ListBuildersMatchStepByStepAlgorithm) {
 }
 
 TEST(Users, AppendsSurviveConcurrentRewrites) {
-    TempDir d;
+    UserDir d;
     UserRecord base;
     base.USER_ID = "Base";
     base.MODE = 1;
