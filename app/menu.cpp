@@ -81,8 +81,7 @@ void ShowFolderMenu(Run& run) {
     const bool counts = caller.MODE == kMemberAccount && caller.NO_READ_MODE == 0;
 
     WritePageHead(run);
-    o.Printf("<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n", webPath.c_str(),
-             HtmlEscape(s.BACK_GIF).c_str());
+    WriteBackgroundBody(run);
     WriteLinkHtml(run);
 
     o << "<TABLE>\n";
@@ -90,7 +89,7 @@ void ShowFolderMenu(Run& run) {
     auto isOpen = [&open](int p) { return std::find(open.begin(), open.end(), p) != open.end(); };
     const std::vector<FolderRecord>& tree = FolderTree(run);
     for (int p = 1; p <= static_cast<int>(tree.size()); ++p) {
-        const FolderRecord f = tree[p - 1];  // a copy: the tree cache may be reloaded below
+        const FolderRecord& f = tree[p - 1];
         if (f.indentation > 0 && !isOpen(ParentPosition(run, p))) continue;
         if (FolderRights(run, f.folderNo) < kRightsRead) continue;
 

@@ -6,9 +6,7 @@
 void ShowResultPage(Run& run, const std::string& title, const std::string& text) {
     Output& o = run.out;
     WritePageHead(run);
-    o.Printf("<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n",
-             HtmlEscape(run.settings.CG_FILE_WEB_PATH).c_str(),
-             HtmlEscape(run.settings.BACK_GIF).c_str());
+    WriteBackgroundBody(run);
     o << "<CENTER>\n"
       << "<BR>";
     o.Printf("<FONT SIZE=\"5\"><B>%s</B></FONT>\n", title.c_str());

@@ -24,8 +24,7 @@ void WritePageHead(Run& run) {
     o.Printf("<!--%s-->\n", run.msg(2).c_str());
 }
 
-// "<BODY BACKGROUND=..." with the system background picture.
-static void WriteBackgroundBody(Run& run) {
+void WriteBackgroundBody(Run& run) {
     run.out.Printf("<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n",
                    HtmlEscape(run.settings.CG_FILE_WEB_PATH).c_str(),
                    HtmlEscape(run.settings.BACK_GIF).c_str());
@@ -45,7 +44,10 @@ int32_t LoginUser(Run& run, const std::string& uid, const std::string& upw) {
         DataLock lock(dataDir);
         if (user.MODE == kSharedAccount) {
             key = FindSessionKeyOfUser(dataDir, user.USER_ID);
-            if (key >= 0) {
+            // Keys are issued from 1 on. A record left by an earlier installation may hold 0,
+            // which no request can present (KeyOfText); such a session is issued anew below,
+            // replacing that record, instead of handing out a key that never checks.
+            if (key >= 1) {
                 run.login.user = user;
                 return key;
             }

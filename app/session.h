@@ -19,6 +19,8 @@ inline constexpr int kSharedAccount = 2;
 // "Content-type: text/html", the two safety headers, the empty line, "<HTML>", the head with
 // message 1 and message 2 as a comment.
 void WritePageHead(Run& run);
+// "<BODY BACKGROUND=..." with the system background picture (CG_FILE_WEB_PATH + BACK_GIF).
+void WriteBackgroundBody(Run& run);
 
 // Checks user id and password and issues the session key: a member account gets a new key that
 // replaces its earlier session; a shared account keeps the key of its existing session. Writes

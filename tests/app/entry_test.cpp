@@ -177,6 +177,22 @@ TEST_F(ProgramTest, SharedAccountLoginsShareOneKeyAndLogOnce) {
     EXPECT_TRUE(IsMenu(inst.Get("SKEY=" + first + "&JOB=FRM21", "BrowserC", "10.0.0.9")));
 }
 
+TEST_F(ProgramTest, SharedAccountWithAnOldKeyZeroGetsAKeyThatChecks) {
+    inst.AddUser("shared", "pw", 1, 2);
+    SessionRecord old;
+    old.key = 0;
+    old.USER_ID = "shared";
+    ASSERT_EQ(0, AppendToFile(inst.dataDir, inst.dataDir + "skey.mst", PackSessionRecord(old),
+                              true));
+    const std::string key = inst.Login("shared", "pw");
+    ASSERT_FALSE(key.empty());
+    EXPECT_NE("0", key);
+    EXPECT_TRUE(IsMenu(inst.Get("SKEY=" + key + "&JOB=FRM21")));
+    // The old record was replaced, and later logins share the new key.
+    EXPECT_EQ(static_cast<long>(kSessionRecordSize), FileSize(inst.dataDir + "skey.mst"));
+    EXPECT_EQ(key, inst.Login("shared", "pw"));
+}
+
 TEST_F(ProgramTest, MemberSessionIsBoundToTheBrowserNotTheAddress) {
     inst.AddUser("taro", "pw", 1, 1);
     const std::string key = inst.Login("taro", "pw", "BrowserA");
