@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "cgi/files.h"
 #include "store/attachments.h"
 #include "store/bodies.h"
 #include "store/folders.h"
 #include "store/messages.h"
 #include "store/readmarks.h"
+#include "tests/testutil.h"
 
 namespace {
 
@@ -36,11 +36,8 @@ UserRecord Member(const std::string& id, int level) {
 class DeleteTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/deltestXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root = tmpl;
-        data = root + "/data/";
-        add = root + "/add/";
+        data = dir.File("data/");
+        add = dir.File("add/");
         for (const std::string& d : {data, add, data + "1"}) ASSERT_EQ(mkdir(d.c_str(), 0700), 0);
         std::ofstream(data + "b_title.mst", std::ios::binary)
             << FormatFolderLine({1, kFolderBoard, "Board", 0});
@@ -52,8 +49,6 @@ protected:
         alice = Member("alice", 1);
         bob = Member("bob", 1);
     }
-    void TearDown() override { RemoveDirectoryTree(root); }
-
     // Message by the writer, as a reply to parent (0: a new thread); returns its number.
     int Post(const std::string& writer, int parent) {
         MessageIndexEntry e;
@@ -84,7 +79,8 @@ protected:
         return e.deleted;
     }
 
-    std::string root, data, add;
+    TempDir dir{"deltest"};
+    std::string data, add;
     UserRecord alice, bob;
     std::unique_ptr<StringOutput> out;
     std::unique_ptr<::Run> run;

@@ -10,12 +10,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "app/entry.h"
 #include "app/jobs.h"
-#include "cgi/files.h"
 #include "cgi/text.h"
 #include "store/accesslog.h"
 #include "store/attachments.h"
@@ -25,15 +23,9 @@
 #include "store/recordfile.h"
 #include "store/sessions.h"
 #include "store/users.h"
+#include "tests/testutil.h"
 
 namespace {
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 bool Exists(const std::string& path) {
     struct stat st;
@@ -49,12 +41,10 @@ size_t Count(const std::string& text, const std::string& what) {
 class PostTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/posttestXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root = tmpl;
-        data = root + "/data/";
-        add = root + "/add/";
-        work = root + "/work";
+        root = dir.path;
+        data = root + "data/";
+        add = root + "add/";
+        work = root + "work";
         for (const std::string& d : {data, add, work, data + "1", data + "2"})
             ASSERT_EQ(mkdir(d.c_str(), 0700), 0);
         std::ofstream tree(data + "b_title.mst", std::ios::binary);
@@ -78,8 +68,6 @@ protected:
         bob.USER_ID = "bob";
         bob.USER_NAME = "Bob";
     }
-    void TearDown() override { RemoveDirectoryTree(root); }
-
     // A fresh request of the user with the job.
     void Start(const UserRecord& who, const std::string& job) {
         run.reset();
@@ -161,6 +149,7 @@ protected:
         return add + "1/X" + std::to_string(no) + "/" + std::to_string(slot) + "/" + name;
     }
 
+    TempDir dir{"posttest"};
     std::string root, data, add, work, logDate;
     FolderSettings settings;
     UserRecord alice, bob;
@@ -200,6 +189,7 @@ TEST_F(PostTest, NewThreadFormLayout) {
                         " No.3 <INPUT TYPE=\"FILE\" NAME=\"FILE3\"><BR>\n"),
               std::string::npos);
     EXPECT_EQ(page.find("checkbox"), std::string::npos);
+    EXPECT_EQ(page.find("DISP_PAGE"), std::string::npos);
     EXPECT_NE(page.find("<SELECT NAME=\"READ_CHK\">\n<OPTION VALUE=\"1\">Do not show readers\n"
                         "<OPTION VALUE=\"2\">Show readers\n</SELECT>"),
               std::string::npos);
@@ -317,14 +307,14 @@ TEST_F(PostTest, NewPostStoresEntryBodyReadMarkAndLogLine) {
     EXPECT_NE(FindReadMark(data, 1, 1, "bob", m), 0);
     EXPECT_EQ(FindReadMark(data, 1, 2, "bob", m), 0);
 
-    const std::string log = ReadAll(data + "system.log");
+    const std::string log = ReadFileBytes(data + "system.log");
     EXPECT_EQ(Count(log, "\r\n"), 2u);
     EXPECT_NE(log.find(DateStampAt(run->now) + ",alice,write,1,,"), std::string::npos) << log;
     EXPECT_NE(log.find(",bob,write,1,"), std::string::npos);
 
     logDate = "0";
     ASSERT_EQ(Store(alice, "BORDWRITE", 0), 0);
-    EXPECT_EQ(ReadAll(data + "system.log"), log);
+    EXPECT_EQ(ReadFileBytes(data + "system.log"), log);
 }
 
 TEST_F(PostTest, AttachmentsGoToTheirSlotsAndNoUploadOutlivesTheStep) {
@@ -339,8 +329,8 @@ TEST_F(PostTest, AttachmentsGoToTheirSlotsAndNoUploadOutlivesTheStep) {
     EXPECT_EQ(AttachmentName(1, 1), "plan.txt");
     EXPECT_EQ(AttachmentName(1, 2), "-");
     EXPECT_EQ(AttachmentName(1, 3), "notes, v2.txt");
-    EXPECT_EQ(ReadAll(AttachedFile(1, 1, "plan.txt")), "plan");
-    EXPECT_EQ(ReadAll(AttachedFile(1, 3, "notes, v2.txt")), "notes");
+    EXPECT_EQ(ReadFileBytes(AttachedFile(1, 1, "plan.txt")), "plan");
+    EXPECT_EQ(ReadFileBytes(AttachedFile(1, 3, "notes, v2.txt")), "notes");
     EXPECT_FALSE(Exists(add + "1/X1/4"));
     EXPECT_FALSE(TempsLeft());
 }
@@ -373,7 +363,7 @@ TEST_F(PostTest, APlainFieldCannotNameAnotherRequestsUpload) {
     ASSERT_EQ(SaveMessage(*run), 0);
     EXPECT_EQ(Entry(1).attachCount, 0);
     EXPECT_FALSE(Exists(add + "1/X1"));
-    EXPECT_EQ(ReadAll(work + "/CGI0"), "not yours");
+    EXPECT_EQ(ReadFileBytes(work + "/CGI0"), "not yours");
 }
 
 TEST_F(PostTest, RefusedStoreDeletesItsUploads) {
@@ -415,10 +405,10 @@ TEST_F(PostTest, EditingKeepsReplacesAndDropsAttachmentsByTheKeepBox) {
     EXPECT_EQ(AttachmentName(1, 1), "one.txt");
     EXPECT_EQ(AttachmentName(1, 2), "-");
     EXPECT_EQ(AttachmentName(1, 3), "four.txt");
-    EXPECT_EQ(ReadAll(AttachedFile(1, 1, "one.txt")), "1");
+    EXPECT_EQ(ReadFileBytes(AttachedFile(1, 1, "one.txt")), "1");
     EXPECT_FALSE(Exists(AttachedFile(1, 1, "ignored.txt")));
     EXPECT_TRUE(Exists(AttachedFile(1, 2, "two.txt")));  // the stored file stays on disk
-    EXPECT_EQ(ReadAll(AttachedFile(1, 3, "four.txt")), "4");
+    EXPECT_EQ(ReadFileBytes(AttachedFile(1, 3, "four.txt")), "4");
     EXPECT_FALSE(TempsLeft());
 }
 
@@ -477,7 +467,8 @@ TEST_F(PostTest, EditIsRefusedToNonWritersSharedAccountsAndWhereTheFolderForbids
     EXPECT_NE(form.find(">original</TEXTAREA>"), std::string::npos);
 }
 
-// One multipart request through the entry: decoding, session check, dispatch and the store.
+// Multipart requests through the entry: decoding, session check, dispatch, the store and the
+// page that follows it.
 TEST_F(PostTest, MultipartRequestThroughTheEntry) {
     ASSERT_EQ(AppendUser(data, alice), 0);
     setenv("HTTP_USER_AGENT", "post-test", 1);
@@ -486,50 +477,72 @@ TEST_F(PostTest, MultipartRequestThroughTheEntry) {
     session.key = 4242;
     session.USER_ID = "alice";
     ASSERT_EQ(SaveSession(data, session), 0);
-    std::ofstream(root + "/boardcgi.ini", std::ios::binary)
+    std::ofstream(root + "boardcgi.ini", std::ios::binary)
         << "LANGUAGE," << BOARD_SOURCE_DIR << "/lang/english.lng,\n"
         << "DATA_FILE_PATH," << data << ",\nADD_FILE_PATH," << add << ",\nLOG_DATE,30,\n";
+    // A full first page, so that the new message is the only one on the last page.
+    for (int i = 1; i <= 20; ++i) {
+        MessageIndexEntry old;
+        old.folderNo = 1;
+        old.userId = "bob";
+        old.WRITE_TITLE = "Older-" + std::to_string(i);
+        ASSERT_EQ(AppendMessage(data, old, "bob"), 0);
+    }
 
-    const std::string b = "XyZ";
-    std::string body;
-    auto part = [&](const std::string& name, const std::string& value) {
-        body += "--" + b + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
-                value + "\r\n";
-    };
-    part("SKEY", "4242");
-    part("JOB", "BORDWRITEWR");
-    part("FJOB", "BORDWRITE");
-    part("FOLDER_NO", "1");
-    part("SEL_NO", "0");
-    part("WRITE_TITLE", "Via CGI");
-    part("WRITE_DATA", "text\r\nmore");
     const std::string picture("\x89PNG\r\n\x1a\n\0bin\0", 12);
-    body += "--" + b +
-            "\r\nContent-Disposition: form-data; name=\"FILE2\"; filename=\"C:\\tmp\\pic.png\"\r\n"
-            "Content-Type: image/png\r\n\r\n" + picture + "\r\n";
-    body += "--" + b + "--\r\n";
-    const std::string bodyFile = root + "/body";
-    std::ofstream(bodyFile, std::ios::binary) << body;
+    auto post = [&](const std::string& title) {
+        const std::string b = "XyZ";
+        std::string body;
+        auto part = [&](const std::string& name, const std::string& value) {
+            body += "--" + b + "\r\nContent-Disposition: form-data; name=\"" + name +
+                    "\"\r\n\r\n" + value + "\r\n";
+        };
+        part("SKEY", "4242");
+        part("JOB", "BORDWRITEWR");
+        part("FJOB", "BORDWRITE");
+        part("FOLDER_NO", "1");
+        part("SEL_NO", "0");
+        part("USER_DISP_DEF", "2");
+        part("WRITE_TITLE", title);
+        part("WRITE_DATA", "text\r\nmore");
+        body += "--" + b +
+                "\r\nContent-Disposition: form-data; name=\"FILE2\"; filename=\"C:\\tmp\\pic.png\"\r\n"
+                "Content-Type: image/png\r\n\r\n" + picture + "\r\n";
+        body += "--" + b + "--\r\n";
+        const std::string bodyFile = root + "body";
+        WriteFileBytes(bodyFile, body);
 
-    CgiInput in;
-    in.method = "POST";
-    in.contentType = "multipart/form-data; boundary=" + b;
-    in.contentLength = std::to_string(body.size());
-    in.hasContentLength = true;
-    in.fd = open(bodyFile.c_str(), O_RDONLY);
-    in.workDir = work;
-    StringOutput response;
-    RunRequest(root + "/boardcgi.cgi", in, response);
-    close(in.fd);
+        CgiInput in;
+        in.method = "POST";
+        in.contentType = "multipart/form-data; boundary=" + b;
+        in.contentLength = std::to_string(body.size());
+        in.hasContentLength = true;
+        in.fd = open(bodyFile.c_str(), O_RDONLY);
+        in.workDir = work;
+        StringOutput response;
+        RunRequest(root + "boardcgi.cgi", in, response);
+        close(in.fd);
+        return response.text;
+    };
 
-    const MessageIndexEntry e = Entry(1);
+    // A refusal shows the result page and keeps nothing, the upload included.
+    std::string page = post("");
+    EXPECT_NE(page.find("Please enter a title."), std::string::npos);
+    EXPECT_EQ(CountMessages(data, 1), 20);
+    EXPECT_FALSE(Exists(work + "/CGI0"));
+
+    page = post("Via CGI");
+    const MessageIndexEntry e = Entry(21);
     EXPECT_EQ(e.WRITE_TITLE, "Via CGI");
     EXPECT_EQ(e.attachCount, 1);
-    EXPECT_EQ(Body(1), "text\rmore");
-    EXPECT_EQ(AttachmentName(1, 2), "pic.png");
-    EXPECT_EQ(ReadAll(AttachedFile(1, 2, "pic.png")), picture);
-    EXPECT_NE(ReadAll(data + "system.log").find(",alice,write,1,"), std::string::npos);
-    EXPECT_EQ(Exists(work + "/CGI0"), false);
+    EXPECT_EQ(Body(21), "text\rmore");
+    EXPECT_EQ(AttachmentName(21, 2), "pic.png");
+    EXPECT_EQ(ReadFileBytes(AttachedFile(21, 2, "pic.png")), picture);
+    EXPECT_NE(ReadFileBytes(data + "system.log").find(",alice,write,1,"), std::string::npos);
+    EXPECT_FALSE(Exists(work + "/CGI0"));
+    // The form sends no page number, so the list that follows is the folder's last page.
+    EXPECT_NE(page.find("&SEL_NO=21&"), std::string::npos);
+    EXPECT_EQ(page.find("Older-20"), std::string::npos);
     unsetenv("HTTP_USER_AGENT");
     unsetenv("REMOTE_ADDR");
 }
