@@ -8,7 +8,8 @@
 
 #include "cgi/output.h"
 
-// Writes a download response: "Content-Type: application/octet-stream\n", then
+// Writes a download response: "Content-Type: application/octet-stream\n" (a CGI response
+// needs a content type; browsers then save the file), then
 // "Content-Disposition: attachment; filename=<name>\n\n", then the bytes of dir + name as they
 // are. When the file cannot be opened the response ends after the header. Control bytes of the
 // name are left out of the header line (they would end it).

@@ -158,22 +158,14 @@ void LinkUrls(std::string& text, size_t capacity) {
             i += len;
             continue;
         }
-        if (StartsAt(in, i, "HTTP://") || StartsAt(in, i, "http://") ||
-            StartsAt(in, i, "HTTPS://") || StartsAt(in, i, "https://")) {
+        const bool web = StartsAt(in, i, "HTTP://") || StartsAt(in, i, "http://") ||
+                         StartsAt(in, i, "HTTPS://") || StartsAt(in, i, "https://");
+        if (web || StartsAt(in, i, "MAILTO:") || StartsAt(in, i, "mailto:")) {
             size_t end = AddressEnd(in, i);
             std::string_view address = in.substr(i, end - i);
-            std::string link;
-            link.append("<A HREF=\"").append(address).append("\">").append(address).append("</A>");
-            b.Put(link);
-            i = end;
-            continue;
-        }
-        if (StartsAt(in, i, "MAILTO:") || StartsAt(in, i, "mailto:")) {
-            size_t end = AddressEnd(in, i);
-            std::string_view address = in.substr(i, end - i);
-            std::string link;
-            link.append("<A HREF=\"").append(address).append("\">").append(address.substr(7));
-            link.append("</A>");
+            // A mail link shows the address without its "mailto:".
+            std::string link = "<A HREF=\"";
+            link.append(address).append("\">").append(address.substr(web ? 0 : 7)).append("</A>");
             b.Put(link);
             i = end;
             continue;

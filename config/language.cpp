@@ -1,8 +1,5 @@
 #include "config/language.h"
 
-#include <string_view>
-#include <vector>
-
 #include "store/recordfile.h"
 
 namespace {
@@ -10,9 +7,9 @@ namespace {
 // A line is read into a buffer of 1,002 bytes (1,001 bytes and the terminator).
 constexpr size_t kLineBuffer = 1002;
 
-// The non-empty pieces of a line between its commas (line ends are already gone). A comma is
-// never the second byte of a double-byte character, so a plain byte split is safe.
-std::vector<std::string_view> Tokens(std::string_view line) {
+}  // namespace
+
+std::vector<std::string_view> CommaTokens(std::string_view line) {
     std::vector<std::string_view> out;
     size_t start = 0;
     while (start <= line.size()) {
@@ -23,8 +20,6 @@ std::vector<std::string_view> Tokens(std::string_view line) {
     }
     return out;
 }
-
-}  // namespace
 
 const std::string& MessageTable::operator()(int n) const {
     static const std::string kEmpty;
@@ -41,7 +36,7 @@ void LoadMessages(MessageTable& table, const std::string& fileName) {
     std::string bytes;
     if (!ReadWholeFile(fileName, bytes)) return;
     for (std::string_view line : SplitTextLines(bytes, kLineBuffer)) {
-        std::vector<std::string_view> tokens = Tokens(line);
+        std::vector<std::string_view> tokens = CommaTokens(line);
         if (tokens.size() < 2) continue;
         int32_t number = ParseInt(tokens[0]);
         if (number < 1 || number >= MessageTable::kSlots) continue;

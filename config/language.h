@@ -6,6 +6,8 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
+#include <vector>
 
 struct MessageTable {
     static constexpr int kSlots = 400;          // slots 0..399; slot 0 is never filled
@@ -26,3 +28,8 @@ struct MessageTable {
 // skipped; a later line replaces an earlier one of the same number. A file that cannot be read
 // leaves every text empty.
 void LoadMessages(MessageTable& table, const std::string& fileName);
+
+// The non-empty pieces of a line between its commas, the line end already gone: how the lines
+// of the language file and of the settings file are cut ("N,text," and "KEY,value,"). A comma
+// is never the second byte of a double-byte character, so a plain byte split is safe.
+std::vector<std::string_view> CommaTokens(std::string_view line);

@@ -29,20 +29,6 @@ constexpr size_t kLineBuffer = 1000;
 // Permissions of a settings file written where none existed.
 constexpr mode_t kNewFileMode = 0644;
 
-// The non-empty pieces of a line between its commas (line ends are already gone). A comma is
-// never the second byte of a double-byte character, so a plain byte split is safe.
-std::vector<std::string_view> Tokens(std::string_view line) {
-    std::vector<std::string_view> out;
-    size_t start = 0;
-    while (start <= line.size()) {
-        size_t comma = line.find(',', start);
-        if (comma == std::string_view::npos) comma = line.size();
-        if (comma > start) out.push_back(line.substr(start, comma - start));
-        start = comma + 1;
-    }
-    return out;
-}
-
 // Assigns the value of one key; unknown keys change nothing.
 void Assign(SystemSettings& s, std::string_view key, std::string_view value) {
     struct Text {
@@ -110,7 +96,7 @@ std::string NewFileContent() {
 
 void ReadSettingLines(SystemSettings& s, std::string_view bytes) {
     for (std::string_view line : SplitTextLines(bytes, kLineBuffer)) {
-        std::vector<std::string_view> tokens = Tokens(line);
+        std::vector<std::string_view> tokens = CommaTokens(line);
         // A key without a value leaves the field as it was.
         if (tokens.size() < 2) continue;
         Assign(s, tokens[0], tokens[1]);
