@@ -297,8 +297,13 @@ int SaveMessage(Run& run) {
         return kPostRefused;
     if (title.empty()) return kPostNoTitle;
 
+    // The whole body as sent is measured: a body the decoder or the work buffer had to cut is
+    // refused, never stored short.
+    const FormField* data = FindFormField(run.fields, "WRITE_DATA", 0);
+    if (data != nullptr && (data->isCut || data->value.size() >= kWorkSize ||
+                            static_cast<long>(data->value.size()) > run.settings.MAX_CONTENTS))
+        return kPostTooLong;
     std::string body = GetField(run.fields, "WRITE_DATA", 0, kWorkSize);
-    if (static_cast<long>(body.size()) > run.settings.MAX_CONTENTS) return kPostTooLong;
 
     std::vector<SlotRequest> slots(settings.ADD_MAX > 0 ? settings.ADD_MAX : 0);
     int attachCount = 0;

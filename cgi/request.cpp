@@ -270,6 +270,9 @@ public:
         kept_.resize(kept_.size() >= 2 ? kept_.size() - 2 : 0);
         return std::move(kept_);
     }
+    // Whether the value had to be cut (at the delimiter / at the end of the body).
+    bool CutAtDelimiter() const { return total_ > kPartValueKeep; }
+    bool CutAtEnd() const { return total_ > kPartValueKeep - 2; }
     // The body ended inside the value: every byte that arrived is value, up to the same limit.
     std::string AtEnd() {
         if (total_ > kPartValueKeep - 2) return std::string(CutChars(kept_, kPartValueKeep - 2));
@@ -490,11 +493,12 @@ bool SkipHeaderRest(BodyReader& in) {
 
 // An ordinary part is added as the text name "=" value split again at its first "=": a name
 // holding "=" is split there and its rest moves to the front of the value.
-void AddPartField(FieldList& fields, std::string name, std::string value) {
+void AddPartField(FieldList& fields, std::string name, std::string value, bool cut) {
     EndAtZero(name);
     EndAtZero(value);
     FormField f;
     f.hasValue = true;
+    f.isCut = cut;
     int eq = FindText(name, "=");
     if (eq >= 0) {
         f.name = name.substr(0, static_cast<size_t>(eq));
@@ -535,7 +539,8 @@ void DecodeMultipart(BodyReader& in, const std::string& contentType, const std::
         if (!isFile) {
             ValueSink sink;
             met = ReadToDelimiter(in, delimiter, sink);
-            AddPartField(fields, std::move(name), met ? sink.AtDelimiter() : sink.AtEnd());
+            const bool cut = met ? sink.CutAtDelimiter() : sink.CutAtEnd();
+            AddPartField(fields, std::move(name), met ? sink.AtDelimiter() : sink.AtEnd(), cut);
         } else {
             EndAtZero(name);
             EndAtZero(client);
@@ -650,6 +655,13 @@ static std::string FindField(const FieldList& fields, std::string_view name, int
 
 std::string GetField(const FieldList& fields, std::string_view name, int k, size_t capacity) {
     return FindField(fields, name, k, capacity, false);
+}
+
+const FormField* FindFormField(const FieldList& fields, std::string_view name, int k) {
+    int seen = 0;
+    for (const FormField& f : fields)
+        if (f.name == name && seen++ == k) return &f;
+    return nullptr;
 }
 
 std::string GetUploadField(const FieldList& fields, std::string_view name, int k,

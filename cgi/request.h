@@ -19,6 +19,7 @@ struct FormField {
     std::string value;
     bool hasValue = false;  // false for a URL-encoded segment without "="; reads as empty
     bool isUpload = false;  // a multipart file part: the value names an upload temporary file
+    bool isCut = false;     // a multipart value longer than the decoder keeps, cut short
 };
 using FieldList = std::vector<FormField>;
 
@@ -55,6 +56,10 @@ int DecodeRequest(const CgiInput& in, FieldList& fields);
 // Value of the k-th field (k from 0) named exactly name, cut to capacity - 1 bytes; empty when
 // there are fewer than k + 1 such fields. The cut never splits a two-byte character.
 std::string GetField(const FieldList& fields, std::string_view name, int k, size_t capacity);
+
+// The k-th field named exactly name, or nullptr; for callers that must know a value's whole
+// length or whether the decoder cut it.
+const FormField* FindFormField(const FieldList& fields, std::string_view name, int k);
 
 // Like GetField, but only a file part of a multipart body counts: a plain field of the same
 // name (a hand-made "FILE1=x,CGI3") yields the empty text, so it can never name the upload

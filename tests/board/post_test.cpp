@@ -284,6 +284,17 @@ TEST_F(PostTest, BodyLimitIsMaxContents) {
     EXPECT_EQ(CountMessages(data, 1), 0);
     EXPECT_EQ(Store(alice, "BORDWRITE", 0, "T", std::string(100, 'x')), kPostStored);
     EXPECT_EQ(Body(1), std::string(100, 'x'));
+
+    // A body the decoder had to cut, or one beyond the work buffer, is refused even where the
+    // setting would allow its length: it is never stored short.
+    run->settings.MAX_CONTENTS = 99999;
+    StartStore(alice, "BORDWRITE", 0, "T", std::string(99998, 'y'));
+    for (FormField& f : run->fields)
+        if (f.name == "WRITE_DATA") f.isCut = true;
+    EXPECT_EQ(SaveMessage(*run), kPostTooLong);
+    run->settings.MAX_CONTENTS = 200000;
+    EXPECT_EQ(Store(alice, "BORDWRITE", 0, "T", std::string(150000, 'z')), kPostTooLong);
+    EXPECT_EQ(CountMessages(data, 1), 1);
 }
 
 TEST_F(PostTest, NewPostStoresEntryBodyReadMarkAndLogLine) {

@@ -373,7 +373,9 @@ TEST(MultipartTest, ValueLimitAndZeroBytes) {
                        f),
                   0);
         EXPECT_EQ(GetField(f, "T", 0, 200000).size(), std::min<size_t>(n, 99998)) << n;
+        EXPECT_EQ(FindFormField(f, "T", 0)->isCut, n > 99998) << n;
         EXPECT_EQ(GetField(f, "U", 0, 10), "u");
+        EXPECT_FALSE(FindFormField(f, "U", 0)->isCut);
     }
     // A cut at the limit does not split a two-byte character.
     std::string kana = std::string(99997, 'v') + "\x82\xA0" + "tail";
