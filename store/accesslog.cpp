@@ -81,9 +81,14 @@ int PruneAccessLog(const std::string& dataDir, std::string_view cutoff) {
     const std::vector<std::string_view> raws = SplitRawLines(bytes);
     std::string kept;
     kept.reserve(bytes.size());
+    long lastCopied = -1;
+    bool dropped = false;
     for (size_t k = 0; k < texts.size(); ++k) {
-        if (texts[k].substr(0, 10).compare(day) > 0) kept.append(raws[k]);
+        if (texts[k].substr(0, 10).compare(day) > 0)
+            CopyRawLine(kept, raws[k], static_cast<long>(k), lastCopied);
+        else
+            dropped = true;
     }
-    if (kept.size() == bytes.size()) return 0;  // nothing to drop
+    if (!dropped) return 0;
     return RewriteViaTemp(dataDir, path, path + ".TMP", kept);
 }

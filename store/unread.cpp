@@ -57,9 +57,11 @@ int RemoveNoReadEntry(const std::string& dataDir, int folder, const std::string&
     std::string kept;
     kept.reserve(bytes.size());
     bool dropped = false;
-    for (std::string_view raw : SplitRawLines(bytes, kNoReadLineBuffer)) {
-        if (LineId(raw) == userId) dropped = true;
-        else kept += raw;
+    long lastCopied = -1;
+    const std::vector<std::string_view> raws = SplitRawLines(bytes, kNoReadLineBuffer);
+    for (size_t k = 0; k < raws.size(); ++k) {
+        if (LineId(raws[k]) == userId) dropped = true;
+        else CopyRawLine(kept, raws[k], static_cast<long>(k), lastCopied);
     }
     if (!dropped) return -1;  // the copy would be the same bytes
     if (RewriteViaTemp(dataDir, path, FolderFilePath(dataDir, folder, "unread.dat.TMP"), kept) != 0)

@@ -140,7 +140,8 @@ void BuildListFromList(const std::string& dataDir, std::string_view source,
 }
 
 // Rewrites user.mst: lines without a comma are dropped, lines whose first field equals id are
-// replaced by replacement (or dropped when it is null), all others are copied byte for byte.
+// replaced by replacement (or dropped when it is null), all others are copied byte for byte
+// (a kept piece of a long line is ended when what followed it was dropped or replaced).
 // 0 when a line matched, -1 when none did or the file could not be rewritten.
 int RewriteUserLines(const std::string& dataDir, const std::string& id,
                      const UserRecord* replacement) {
@@ -154,14 +155,19 @@ int RewriteUserLines(const std::string& dataDir, const std::string& id,
     std::string out;
     out.reserve(src.size() + 512);
     bool matched = false;
+    long lastCopied = -1;
     for (size_t k = 0; k < texts.size(); ++k) {
         std::vector<std::string_view> f = CutFields(texts[k]);
         if (f.empty()) continue;
         if (CutToSlot(f[0], kUserIdSize) == id) {
             matched = true;
-            if (replacement) out += FormatUserLine(*replacement);
+            if (replacement) {
+                EndOpenLine(out);
+                out += FormatUserLine(*replacement);
+            }
         } else {
-            out.append(raws[k]);
+            // A piece of a long line whose rest was dropped is ended before the next line.
+            CopyRawLine(out, raws[k], static_cast<long>(k), lastCopied);
         }
     }
     if (RewriteIfChanged(dataDir, path, path + ".TMP", existed, src, out) != 0) return -1;

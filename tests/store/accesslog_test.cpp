@@ -73,6 +73,15 @@ TEST(AccessLog, PruneKeepsLaterDaysByteForByte) {
             "2024/05/10 23:59,Taro,login,0,a,b\r\n" + kept);
     ASSERT_EQ(PruneAccessLog(d.path, "2024/05/10"), 0);
     EXPECT_EQ(d.Read(), kept);
+    // A long line arrives in pieces, each judged as a line: when a later piece goes, the kept
+    // head piece still ends before the next line.
+    const std::string head = "2024/05/20 10:00,Hana,login,0,a," + std::string(999 - 32, 'b');
+    d.Write(head + "2024/05/01,tail\r\n" + kept);
+    ASSERT_EQ(PruneAccessLog(d.path, "2024/05/10"), 0);
+    EXPECT_EQ(d.Read(), head + "\r\n" + kept);
+    UserLogSummary s;
+    ASSERT_EQ(SummarizeUserLog(d.path, "Taro", s), 0);
+    EXPECT_EQ(s.logins, 1);
     ASSERT_EQ(PruneAccessLog(d.path, "2024/06/01 09:00"), 0);
     EXPECT_EQ(d.Read(), "");
     EXPECT_FALSE(FileExists(d.path + "system.log.TMP"));

@@ -65,5 +65,9 @@ TEST_F(NoReadList, MixedLineEndsAreMatchedAndKept) {
     Write(std::string(299, 'x') + "TAIL\r\nZ\r\n");
     EXPECT_EQ(FindNoReadEntry(dir_, 5, "TAIL"), 2);
     EXPECT_EQ(FindNoReadEntry(dir_, 5, "Z"), 3);
+    // Dropping the tail piece of a long line must not join the head piece to the next id.
+    EXPECT_EQ(RemoveNoReadEntry(dir_, 5, "TAIL"), 0);
+    EXPECT_EQ(FindNoReadEntry(dir_, 5, "Z"), 3);
+    EXPECT_EQ(Bytes(), std::string(299, 'x') + "\r\nZ\r\n");
 }
 }  // namespace

@@ -115,6 +115,17 @@ TEST(Users, RewriteDeleteAppend) {
     EXPECT_EQ(DeleteUser(d.path, "Taro"), -1);
     EXPECT_FALSE(FileExists(d.path + "user.mst.TMP"));
 
+    // A long line arrives in pieces; when a comma-less tail piece is dropped (or the head
+    // piece is replaced), the lines around it stay lines of their own.
+    const std::string head = "Long,L,1,m,pw,0,1,1,1,,," + std::string(999 - 24, 'p');
+    d.Write("user.mst", head + std::string(30, 't') + "\r\n" + Line("Hana"));
+    EXPECT_EQ(DeleteUser(d.path, "Nobody"), -1);
+    EXPECT_EQ(d.Read("user.mst"), head + "\r\n" + Line("Hana"));
+    u.USER_ID = "Hana";
+    d.Write("user.mst", Line("Taro") + head + "Hana,tail piece with commas,\r\n" + Line("Jiro"));
+    EXPECT_EQ(RewriteUser(d.path, u), 0);
+    EXPECT_EQ(d.Read("user.mst"), Line("Taro") + head + "\r\n" + FormatUserLine(u) + Line("Jiro"));
+
     // An append after a last line without its line end starts a line of its own.
     d.Write("user.mst", "Hana,Hana,1,m,pw,0,1,1,1,,,0,");
     u.USER_ID = "Jiro";
