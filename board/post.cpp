@@ -174,9 +174,9 @@ void ShowPostingForm(Run& run) {
     }
 
     WriteFolderBodyTag(run, folderNo, settings);
-    const int headingMsg = editing ? 330 : (selNo != 0 ? 271 : 270);
+    const std::string& heading = editing ? run.msg(330) : (selNo != 0 ? run.msg(271) : run.msg(270));
     o.Printf("<FONT SIZE=\"5\"><B>%s %s</B></FONT>\n",
-             HtmlEscape(FolderName(run, folderNo)).c_str(), run.msg(headingMsg).c_str());
+             HtmlEscape(FolderName(run, folderNo)).c_str(), heading.c_str());
     o << "<HR>\n";
 
     o.Printf("<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST "
@@ -252,11 +252,11 @@ void ShowPostingForm(Run& run) {
 
     WriteLabelRow(o, run.msg(357));
     o << "<SELECT NAME=\"HTML_MODE\">\n";
-    const int modeMsg[3] = {358, 359, 360};
+    const std::string* modeText[3] = {&run.msg(358), &run.msg(359), &run.msg(360)};
     const int first = entry.HTML_MODE >= 0 && entry.HTML_MODE <= 2 ? entry.HTML_MODE : 0;
-    WriteOption(o, first, run.msg(modeMsg[first]));
+    WriteOption(o, first, *modeText[first]);
     for (int m = 0; m <= 2; ++m)
-        if (m != first) WriteOption(o, m, run.msg(modeMsg[m]));
+        if (m != first) WriteOption(o, m, *modeText[m]);
     o << "</SELECT></TD></TR>\n";
 
     o << "</TABLE>\n"
