@@ -272,53 +272,39 @@ void WriteNavigation(Run& run, int folderNo, int mode, const MessageNeighbours& 
     o << "</TR>\n</TABLE>\n";
 }
 
+// One button of the posting row in a form of its own: JOB, SEL_NO (when selNo > 0), FOLDER_NO
+// and USER_DISP_DEF; with a question, the button asks it before submitting.
+void WriteMessageButton(Run& run, bool posting, const char* job, int selNo, int folderNo, int mode,
+                        const std::string& label, const std::string& question = "") {
+    Output& o = run.out;
+    o << "<TD>\n";
+    OpenForm(run, posting);
+    WriteHidden(run, "JOB", job);
+    if (selNo > 0) WriteHidden(run, "SEL_NO", selNo);
+    WriteHidden(run, "FOLDER_NO", folderNo);
+    WriteHidden(run, "USER_DISP_DEF", mode);
+    if (question.empty())
+        o.Printf("<INPUT TYPE=\"submit\" VALUE=\"%s\">\n", label.c_str());
+    else
+        o.Printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"return confirm('%s')\">\n",
+                 label.c_str(), question.c_str());
+    o << "</FORM>\n</TD>\n";
+}
+
 void WritePostingRow(Run& run, int folderNo, int mode, const MessageIndexEntry& entry,
                      const FolderSettings& fs, int rights) {
-    Output& o = run.out;
     const UserRecord& viewer = run.login.user;
     const bool member = viewer.MODE == kMemberAccount;
-    const bool writer = viewer.USER_ID == entry.userId;
-    o << "<TABLE>\n<TR>\n";
-
-    o << "<TD>\n";
-    OpenForm(run, true);
-    WriteHidden(run, "JOB", "BORDWRITE");
-    WriteHidden(run, "FOLDER_NO", folderNo);
-    WriteHidden(run, "USER_DISP_DEF", mode);
-    o.Printf("<INPUT TYPE=\"submit\" VALUE=\"%s\">\n", run.msg(270).c_str());
-    o << "</FORM>\n</TD>\n";
-
-    o << "<TD>\n";
-    OpenForm(run, true);
-    WriteHidden(run, "JOB", "BORDWRITE");
-    WriteHidden(run, "SEL_NO", entry.messageNo);
-    WriteHidden(run, "FOLDER_NO", folderNo);
-    WriteHidden(run, "USER_DISP_DEF", mode);
-    o.Printf("<INPUT TYPE=\"submit\" VALUE=\"%s\">\n", run.msg(271).c_str());
-    o << "</FORM>\n</TD>\n";
-
-    if (fs.REWRITE_FLG == 2 && writer && member) {
-        o << "<TD>\n";
-        OpenForm(run, true);
-        WriteHidden(run, "JOB", "EDITMSG");
-        WriteHidden(run, "SEL_NO", entry.messageNo);
-        WriteHidden(run, "FOLDER_NO", folderNo);
-        WriteHidden(run, "USER_DISP_DEF", mode);
-        o.Printf("<INPUT TYPE=\"submit\" VALUE=\"%s\">\n", run.msg(330).c_str());
-        o << "</FORM>\n</TD>\n";
-    }
-    if (member && (rights >= kRightsManage || writer)) {
-        o << "<TD>\n";
-        OpenForm(run, false);
-        WriteHidden(run, "JOB", "DELMSG");
-        WriteHidden(run, "SEL_NO", entry.messageNo);
-        WriteHidden(run, "FOLDER_NO", folderNo);
-        WriteHidden(run, "USER_DISP_DEF", mode);
-        o.Printf("<INPUT TYPE=\"submit\" VALUE=\"%s\" onClick=\"return confirm('%s')\">\n",
-                 run.msg(289).c_str(), run.msg(290).c_str());
-        o << "</FORM>\n</TD>\n";
-    }
-    o << "</TR>\n</TABLE>\n";
+    const bool writer = !viewer.USER_ID.empty() && viewer.USER_ID == entry.userId;
+    const int selNo = entry.messageNo;
+    run.out << "<TABLE>\n<TR>\n";
+    WriteMessageButton(run, true, "BORDWRITE", 0, folderNo, mode, run.msg(270));
+    WriteMessageButton(run, true, "BORDWRITE", selNo, folderNo, mode, run.msg(271));
+    if (fs.REWRITE_FLG == 2 && writer && member)
+        WriteMessageButton(run, true, "EDITMSG", selNo, folderNo, mode, run.msg(330));
+    if (member && (rights >= kRightsManage || writer))
+        WriteMessageButton(run, false, "DELMSG", selNo, folderNo, mode, run.msg(289), run.msg(290));
+    run.out << "</TR>\n</TABLE>\n";
 }
 
 }  // namespace
@@ -372,8 +358,10 @@ void ShowMessageDetail(Run& run) {
         if (!colour.empty()) o << "<FONT COLOR=\"#" << colour << "\">";
         o << body << "\n<HR>\n<P>\n";
         WriteAttachmentList(run, folderNo, entry, fs);
-        if (!colour.empty()) o << "</FONT>\n";
     }
+    // Also after the notice of a deleted message, where no colour was opened (a browser ignores
+    // the unmatched end tag).
+    if (!colour.empty()) o << "</FONT>\n";
 
     WriteThreadTable(run, folderNo, entry, mode, index);
     WriteNavigation(run, folderNo, mode, nb);

@@ -56,6 +56,13 @@ bool IsDroppedWithContent(std::string_view lowerName) {
     return lowerName == "script" || lowerName == "style";
 }
 
+// Rows, cells and table sections: allowed only inside a table the text itself opened, so that
+// they cannot end or add cells of a table around the text.
+bool IsTablePart(std::string_view lowerName) {
+    return lowerName == "tr" || lowerName == "td" || lowerName == "th" || lowerName == "thead" ||
+           lowerName == "tbody" || lowerName == "tfoot" || lowerName == "caption";
+}
+
 // Allowed elements may nest this deep; deeper openings are dropped.
 constexpr size_t kMaxOpenElements = 500;
 
@@ -308,12 +315,18 @@ size_t SkipRawElement(std::string_view s, size_t from, std::string_view lowerNam
     return n;
 }
 
+// An element the text opened: its name as written and in lower case.
+struct OpenElement {
+    std::string name;
+    std::string lower;
+};
+
 }  // namespace
 
 std::string CleanBodyHtml(std::string_view s) {
     std::string out;
     out.reserve(s.size() + s.size() / 8);
-    std::vector<std::string> open;  // allowed elements opened by the body, as written
+    std::vector<OpenElement> open;  // allowed elements opened by the text
     const size_t n = s.size();
     size_t i = 0;
     while (i < n) {
@@ -324,64 +337,69 @@ std::string CleanBodyHtml(std::string_view s) {
             continue;
         }
         const char next = i + 1 < n ? s[i + 1] : '\0';
-        if (next == '!' || next == '?') {
-            // Comments and declarations are dropped; an unfinished one stays visible as text.
-            size_t end;
-            if (s.substr(i, 4) == "<!--") {
-                end = s.find("-->", i + 4);
-                if (end != std::string_view::npos) end += 3;
-            } else {
-                end = s.find('>', i + 2);
-                if (end != std::string_view::npos) end += 1;
-            }
-            if (end == std::string_view::npos) {
-                out.append("&lt;");
-                ++i;
-            } else {
-                i = end;
-            }
-            continue;
-        }
         const bool closing = next == '/';
         const size_t nameAt = i + 1 + (closing ? 1 : 0);
-        Tag t;
-        if (nameAt < n && IsAsciiAlpha(s[nameAt]) && ParseTag(s, i, t)) {
-            const std::string lname = LowerAscii(t.name);
-            if (!closing && IsDroppedWithContent(lname)) {
-                i = SkipRawElement(s, t.end, lname);
-                continue;
-            }
-            const TagRule* rule = FindRule(lname);
-            if (rule == nullptr) {
-                out.append(HtmlEscape(s.substr(i, t.end - i)));
-            } else if (closing) {
-                // Close only what this text opened, and everything opened inside it.
-                auto it = std::find_if(open.rbegin(), open.rend(), [&](const std::string& o) {
-                    return LowerAscii(o) == lname;
-                });
-                if (it != open.rend()) {
-                    size_t keep = static_cast<size_t>(open.rend() - it) - 1;
-                    while (open.size() > keep + 1) {
-                        out.append("</").append(open.back()).append(">");
-                        open.pop_back();
-                    }
-                    out.append("</").append(t.name).append(">");
-                    open.pop_back();
-                }
-            } else if (rule->isVoid) {
-                WriteOpeningTag(t, *rule, out);
-            } else if (open.size() < kMaxOpenElements) {
-                WriteOpeningTag(t, *rule, out);
-                open.push_back(t.name);
-            }
-            i = t.end;
+        const bool comment = next == '!' || next == '?';
+        if (!comment && !(nameAt < n && IsAsciiAlpha(s[nameAt]))) {
+            out.append("&lt;");  // a '<' that starts nothing
+            ++i;
             continue;
         }
-        out.append("&lt;");
-        ++i;
+        Tag t;
+        size_t end = std::string_view::npos;  // after the tag, comment or declaration
+        if (comment && s.substr(i, 4) == "<!--") {
+            end = s.find("-->", i + 4);
+            if (end != std::string_view::npos) end += 3;
+        } else if (comment) {
+            end = s.find('>', i + 2);
+            if (end != std::string_view::npos) end += 1;
+        } else if (ParseTag(s, i, t)) {
+            end = t.end;
+        }
+        if (end == std::string_view::npos) {
+            // Unfinished: a browser takes the rest of the text into it. The rest is shown as
+            // text, and the scan ends here, which keeps it linear.
+            out.append(HtmlEscape(s.substr(i)));
+            break;
+        }
+        const size_t start = i;
+        i = end;
+        if (comment) continue;  // comments and declarations are dropped
+
+        const std::string lname = LowerAscii(t.name);
+        if (!closing && IsDroppedWithContent(lname)) {
+            i = SkipRawElement(s, t.end, lname);
+            continue;
+        }
+        const TagRule* rule = FindRule(lname);
+        if (rule == nullptr) {
+            out.append(HtmlEscape(s.substr(start, end - start)));
+        } else if (closing) {
+            // Close only what this text opened, and everything opened inside it.
+            auto it = std::find_if(open.rbegin(), open.rend(),
+                                   [&](const OpenElement& o) { return o.lower == lname; });
+            if (it != open.rend()) {
+                const size_t keep = static_cast<size_t>(open.rend() - it) - 1;
+                while (open.size() > keep + 1) {
+                    out.append("</").append(open.back().name).append(">");
+                    open.pop_back();
+                }
+                out.append("</").append(t.name).append(">");
+                open.pop_back();
+            }
+        } else if (IsTablePart(lname) &&
+                   std::none_of(open.begin(), open.end(),
+                                [](const OpenElement& o) { return o.lower == "table"; })) {
+            // dropped: no table of this text is open
+        } else if (rule->isVoid) {
+            WriteOpeningTag(t, *rule, out);
+        } else if (open.size() < kMaxOpenElements) {
+            WriteOpeningTag(t, *rule, out);
+            open.push_back({t.name, lname});
+        }
     }
     while (!open.empty()) {
-        out.append("</").append(open.back()).append(">");
+        out.append("</").append(open.back().name).append(">");
         open.pop_back();
     }
     return out;

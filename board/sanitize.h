@@ -12,9 +12,12 @@
 //  - href and src values must be relative or use an allowed scheme (http, https, ftp, mailto
 //    for links; http, https for images), judged after character references are resolved and
 //    blanks and control bytes removed; otherwise the attribute is dropped.
-//  - End tags close only elements this body opened; elements left open are closed at the end,
-//    so a body cannot reach into the page around it.
-//  - Text passes unchanged, except that a "<" that starts no tag becomes "&lt;".
+//  - End tags close only elements this body opened; elements left open are closed at the end;
+//    rows, cells and table sections are kept only inside a table the body opened. So a body
+//    cannot reach into the page around it.
+//  - Text passes unchanged, except that a "<" that starts no tag becomes "&lt;". A tag, comment
+//    or declaration that the text ends inside takes the rest of the text with it in a browser;
+//    here that rest is written as text (escaped), which also keeps the scan linear.
 //
 // The text is bytes in the installation's double-byte code page and is never converted. A lead
 // byte (IsLeadByte) followed by a byte of 0x40 or above is one character and copied whole; the

@@ -119,7 +119,9 @@ TEST_F(DetailTest, ReaderListWithReadCheckTwo) {
 }
 
 TEST_F(DetailTest, DeletedMessageShowsTheNoticeAndItsThread) {
-    AddBoard(1, "Board");
+    FolderSettings fs;
+    fs.FONTCOLOR = "008000";
+    AddBoard(1, "Board", fs);
     Post(1, 0, "parent", "reader");
     Post(1, 1, "child");
     MessageIndexEntry e = Entry(1, 1);
@@ -129,7 +131,7 @@ TEST_F(DetailTest, DeletedMessageShowsTheNoticeAndItsThread) {
     std::string text = Detail(sysop, 1);
     EXPECT_NE(text.find("This message has been deleted.<BR>\nIt is kept because it has replies.<BR>\n"
                         "Its text is no longer shown.<BR>\n"
-                        "The replies are listed in the thread below.<P>\n<TABLE BORDER>\n"),
+                        "The replies are listed in the thread below.<P>\n</FONT>\n<TABLE BORDER>\n"),
               std::string::npos);
     EXPECT_EQ(text.find("SEL:"), std::string::npos);
     EXPECT_NE(text.find("<TD BGCOLOR=\"#FFB6C1\" NOWRAP>NowDisp</TD>\n<TD BGCOLOR=\"#FFFFFF\" NOWRAP>"

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 namespace {
@@ -74,11 +75,64 @@ TEST(CleanBodyHtml, ScriptInItsUsualFormsIsInert) {
         "<a href=\"http://ok/\"onmouseover=alert(1)>x</a>",
         "\x82<img src=x onerror=alert(1)>",  // stray lead byte before '<'
         "<img src=\"x\x81\" onerror=alert(1)>",  // stray lead byte before the closing quote
+        "<a href=java&#09;script:alert(1)>x</a>",
+        "<a href=\"java&#x0A;script&#x3a;alert(1)\">x</a>",
+        "<A HREF=\"JAVASCRIPT:alert(1)\">x</A>",
+        "<img srcset=\"javascript:alert(1)\" src=x>",
+        "<button formaction=javascript:alert(1)>x</button>",
+        "<td background=\"javascript:alert(1)\">x</td>",
+        "<math><mi xlink:href=\"javascript:alert(1)\">x</mi></math>",
+        "<svg><a xlink:href=\"javascript:alert(1)\"><text>x</text></a></svg>",
+        "<![CDATA[<script>alert(1)</script>]]>",
+        "<!--><script>alert(1)</script>-->",
+        "<b title='\"><script>alert(1)</script>'>y</b>",
+        "<IMG\"\"\"><SCRIPT>alert(1)</SCRIPT>\">",
     };
     for (const char* a : attacks) {
         SCOPED_TRACE(a);
         ExpectInert(a);
     }
+}
+
+TEST(CleanBodyHtml, NulBytesHideNothing) {
+    using namespace std::string_literals;
+    for (const std::string& a : {"<scr\0ipt>alert(1)</scr\0ipt>"s, "<a href=\"java\0script:alert(1)\">x</a>"s,
+                                 "<img src=x \0onerror=alert(1)>"s, "<\0script>alert(1)"s}) {
+        SCOPED_TRACE(a);
+        ExpectInert(a);
+    }
+    EXPECT_EQ(CleanBodyHtml("<a href=\"java\0script:alert(1)\">x</a>"s), "<a>x</a>");
+}
+
+// An unfinished tag, comment or declaration swallows the rest of the text (as a browser reads
+// it); the rest is shown as text, and hostile bodies take linear time.
+TEST(CleanBodyHtml, UnfinishedMarkupEndsTheMarkupInLinearTime) {
+    EXPECT_EQ(CleanBodyHtml("x<a title=\"t <b>bold</b>"), "x&lt;a title=&quot;t &lt;b&gt;bold&lt;/b&gt;");
+    EXPECT_EQ(CleanBodyHtml("<!-- a <b>b</b>"), "&lt;!-- a &lt;b&gt;b&lt;/b&gt;");
+    EXPECT_EQ(CleanBodyHtml("a<!x <b"), "a&lt;!x &lt;b");
+    auto repeat = [](const std::string& piece, size_t size) {
+        std::string s;
+        while (s.size() + piece.size() <= size) s += piece;
+        return s;
+    };
+    const std::string bodies[] = {repeat("<a ", 99999), repeat("<a b=\"", 99999), repeat("<!--", 99999),
+                                  repeat("<!x", 99999), repeat("<i>", 1500) + repeat("</b>", 98000)};
+    for (const std::string& body : bodies) {
+        const auto start = std::chrono::steady_clock::now();
+        CleanBodyHtml(body);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took.count(), 3.0) << body.substr(0, 12);
+    }
+}
+
+// Table rows and cells stay inside a table the body itself opened, so they cannot close or
+// add cells of a table around the body.
+TEST(CleanBodyHtml, TablePartsOnlyInsideTheBodysTable) {
+    EXPECT_EQ(CleanBodyHtml("a</td><td>b</td><tr><th>c</th></tr><caption>d<tbody>e"), "abcde");
+    EXPECT_EQ(CleanBodyHtml("<table><tr><td>x</table><td>y"),
+              "<table><tr><td>x</td></tr></table>y");
+    EXPECT_EQ(CleanBodyHtml("<table><tr><td><b>x<td>y"),
+              "<table><tr><td><b>x<td>y</td></b></td></tr></table>");
 }
 
 TEST(CleanBodyHtml, FormattingLinksAndImagesStay) {
