@@ -45,6 +45,15 @@ std::vector<GroupAclEntry> GroupAclsOf(Run& run, int folderNo) {
     return out;
 }
 
+const std::vector<UserRecord>& ListedUsers(Run& run) {
+    RunCache& c = run.cache;
+    if (!c.usersLoaded) {
+        c.users = ReadAllUsers(run.dataDir());
+        c.usersLoaded = true;
+    }
+    return c.users;
+}
+
 const std::vector<int32_t>& CallerGroups(Run& run) {
     RunCache& c = run.cache;
     if (!c.groupsLoaded) {

@@ -70,6 +70,8 @@ const FolderSettings* CachedFolderSettings(Run& run, int folderNo);
 // The folder's access list entries in file order.
 std::vector<UserAclEntry> UserAclsOf(Run& run, int folderNo);
 std::vector<GroupAclEntry> GroupAclsOf(Run& run, int folderNo);
+// Every user of user.mst in file order, read once per run.
+const std::vector<UserRecord>& ListedUsers(Run& run);
 // The caller's group memberships in file order (at most 9,999).
 const std::vector<int32_t>& CallerGroups(Run& run);
 // The caller's unread count of a board (CountUnread), read once per folder and run.

@@ -1,14 +1,13 @@
 #include "board/common.h"
 
+#include "app/session.h"
 #include "cgi/html.h"
 #include "cgi/request.h"
 #include "store/recordfile.h"
 
 void WriteRefusalBody(Run& run) {
     Output& o = run.out;
-    o.Printf("<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n",
-             HtmlEscape(run.settings.CG_FILE_WEB_PATH).c_str(),
-             HtmlEscape(run.settings.BACK_GIF).c_str());
+    WriteBackgroundBody(run);
     o << run.msg(3) << "\n";
     o << "<FORM>\n";
     o.Printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"history.back()\">\n",
@@ -24,8 +23,7 @@ void WriteFolderBodyTag(Run& run, int folderNo, const FolderSettings& settings) 
         run.out.Printf("<BODY BACKGROUND=\"%s%d/%s\" BGPROPERTIES=FIXED >\n", webPath.c_str(),
                        folderNo, HtmlEscape(settings.BACKPIC).c_str());
     } else if (!run.settings.BACK_GIF.empty()) {
-        run.out.Printf("<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n", webPath.c_str(),
-                       HtmlEscape(run.settings.BACK_GIF).c_str());
+        WriteBackgroundBody(run);
     }
 }
 
@@ -41,17 +39,13 @@ static std::string UpperId(std::string id) {
 }
 
 const UserRecord* FindListedUser(Run& run, const std::string& id) {
-    RunCache& c = run.cache;
-    if (!c.usersLoaded) {
-        c.users = ReadAllUsers(run.dataDir());
-        c.usersLoaded = true;
-    }
     if (id.empty()) return nullptr;
+    const std::vector<UserRecord>& users = ListedUsers(run);
     // Stored ids are compared exactly first (the common case), then as FindUser compares.
-    for (const UserRecord& u : c.users)
+    for (const UserRecord& u : users)
         if (u.USER_ID == id) return &u;
     const std::string key = UpperId(id);
-    for (const UserRecord& u : c.users)
+    for (const UserRecord& u : users)
         if (UpperId(u.USER_ID) == key) return &u;
     return nullptr;
 }

@@ -282,13 +282,14 @@ int SaveMessage(Run& run) {
     const int readCheck = IntField(run, "READ_CHK", kNumberCapacity);
     const int htmlMode = IntField(run, "HTML_MODE", kNumberCapacity);
 
+    // One lock for the whole step: the rights, the checks below and every write see the same
+    // data (the run's caches are filled from here on).
+    DataLock lock(dataDir);
     if (FolderRights(run, folderNo) < kRightsWrite || !IsBoard(run, folderNo))
         return kPostRefused;
     const bool editing = fjob == "EDITMSG";
     if (!editing && fjob != "BORDWRITE") return kPostRefused;
 
-    // One lock for the whole step: the checks below and every write see the same data.
-    DataLock lock(dataDir);
     const FolderSettings settings = FolderSettingsOrEmpty(run, folderNo);
     MessageIndexEntry old;
     if (editing && (selNo < 1 ||
