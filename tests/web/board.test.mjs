@@ -6,7 +6,8 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 
-import { MEMBER, PROGRAM_URL, launchBrowser, screenshotPath, startBoard } from './lib.mjs';
+import { MEMBER, frameAt, launchBrowser, logIn, screenshotPath, startBoard }
+  from './lib.mjs';
 
 let board;
 let browser;
@@ -25,27 +26,6 @@ after(async () => {
   }
 });
 
-// Waits until the frame of that name shows a document whose URL matches.
-async function frameAt(page, name, urlPattern) {
-  const deadline = Date.now() + 10000;
-  for (;;) {
-    const frame = page.frame({ name });
-    if (frame && urlPattern.test(frame.url())) {
-      await frame.waitForLoadState('load');
-      return frame;
-    }
-    if (Date.now() > deadline) throw new Error(`frame ${name} never showed ${urlPattern}`);
-    await page.waitForTimeout(50);
-  }
-}
-
-async function logIn(page, user) {
-  await page.goto(board.programUrl);
-  await page.fill('input[name="uid"]', user.id);
-  await page.fill('input[name="upw"]', user.password);
-  await Promise.all([page.waitForURL(`**${PROGRAM_URL}`), page.click('input[type="submit"]')]);
-}
-
 // Clicks something in the frame and waits for the frame's next document.
 async function clickAndLoad(frame, locator) {
   await Promise.all([frame.waitForNavigation(), locator.click()]);
@@ -54,7 +34,7 @@ async function clickAndLoad(frame, locator) {
 
 // Logs in and opens the Lounge board in the right frame; resolves to that frame.
 async function openLounge(page, user) {
-  await logIn(page, user);
+  await logIn(page, board, user);
   const menu = await frameAt(page, 'FRM21', /JOB=FRM21/);
   const lounge = menu.locator('a', { hasText: 'Lounge' });
   await lounge.waitFor();

@@ -4,8 +4,9 @@
 import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 
-import { OPERATOR, PROGRAM_URL, SHARED, launchBrowser, screenshotPath, startBoard }
-  from './lib.mjs';
+import {
+  OPERATOR, SHARED, frameAt, launchBrowser, logIn, screenshotPath, startBoard,
+} from './lib.mjs';
 
 let board;
 let browser;
@@ -21,27 +22,6 @@ after(async () => {
   }
 });
 
-// Waits until the frame of that name shows a document whose URL matches.
-async function frameAt(page, name, urlPattern) {
-  const deadline = Date.now() + 10000;
-  for (;;) {
-    const frame = page.frame({ name });
-    if (frame && urlPattern.test(frame.url())) {
-      await frame.waitForLoadState('load');
-      return frame;
-    }
-    if (Date.now() > deadline) throw new Error(`frame ${name} never showed ${urlPattern}`);
-    await page.waitForTimeout(50);
-  }
-}
-
-async function logIn(page, user) {
-  await page.goto(board.programUrl);
-  await page.fill('input[name="uid"]', user.id);
-  await page.fill('input[name="upw"]', user.password);
-  await Promise.all([page.waitForURL(`**${PROGRAM_URL}`), page.click('input[type="submit"]')]);
-}
-
 test('log in, both frames, open and close a directory, log off', async () => {
   const { page } = browser;
   const failed = [];
@@ -55,7 +35,7 @@ test('log in, both frames, open and close a directory, log off', async () => {
   const loginShot = screenshotPath('login.png');
   if (loginShot) await page.screenshot({ path: loginShot });
 
-  await logIn(page, OPERATOR);
+  await logIn(page, board, OPERATOR);
   const menu = await frameAt(page, 'FRM21', /JOB=FRM21/);
   const right = await frameAt(page, 'FRM22', /\/Vorbix\/info\.html$/);
   assert.match(await right.locator('body').innerText(), /Welcome/);
@@ -104,7 +84,7 @@ test('log in, both frames, open and close a directory, log off', async () => {
 
 test('the old session key no longer opens the menu after log-off', async () => {
   const { page } = browser;
-  await logIn(page, OPERATOR);
+  await logIn(page, board, OPERATOR);
   const menu = await frameAt(page, 'FRM21', /JOB=FRM21/);
   const menuUrl = menu.url();
   page.once('dialog', (d) => d.accept());
@@ -116,7 +96,7 @@ test('the old session key no longer opens the menu after log-off', async () => {
 
 test('a shared account sees the guest page and no log-off button', async () => {
   const { page } = browser;
-  await logIn(page, SHARED);
+  await logIn(page, board, SHARED);
   const menu = await frameAt(page, 'FRM21', /JOB=FRM21/);
   await frameAt(page, 'FRM22', /\/Vorbix\/ginfo\.html$/);
   await menu.locator('a', { hasText: 'General' }).waitFor();

@@ -245,6 +245,28 @@ export async function launchBrowser() {
 }
 
 // Where a test may leave screenshots for a person to look at (BOARD_SCREENSHOTS), or null.
+// Waits until the frame of that name shows a document whose URL matches.
+export async function frameAt(page, name, urlPattern) {
+  const deadline = Date.now() + 10000;
+  for (;;) {
+    const frame = page.frame({ name });
+    if (frame && urlPattern.test(frame.url())) {
+      await frame.waitForLoadState('load');
+      return frame;
+    }
+    if (Date.now() > deadline) throw new Error(`frame ${name} never showed ${urlPattern}`);
+    await page.waitForTimeout(50);
+  }
+}
+
+// Logs in through the login page and waits for the frameset.
+export async function logIn(page, board, user) {
+  await page.goto(board.programUrl);
+  await page.fill('input[name="uid"]', user.id);
+  await page.fill('input[name="upw"]', user.password);
+  await Promise.all([page.waitForURL(`**${PROGRAM_URL}`), page.click('input[type="submit"]')]);
+}
+
 export function screenshotPath(name) {
   const dir = process.env.BOARD_SCREENSHOTS;
   if (!dir) return null;
