@@ -501,7 +501,8 @@ TEST_F(PostTest, MultipartRequestThroughTheEntry) {
     }
 
     const std::string picture("\x89PNG\r\n\x1a\n\0bin\0", 12);
-    auto post = [&](const std::string& title) {
+    auto post = [&](const std::string& title, const std::string& fjob = "BORDWRITE",
+                    const std::string& text = "text\r\nmore") {
         const std::string b = "XyZ";
         std::string body;
         auto part = [&](const std::string& name, const std::string& value) {
@@ -510,12 +511,12 @@ TEST_F(PostTest, MultipartRequestThroughTheEntry) {
         };
         part("SKEY", "4242");
         part("JOB", "BORDWRITEWR");
-        part("FJOB", "BORDWRITE");
+        part("FJOB", fjob);
         part("FOLDER_NO", "1");
         part("SEL_NO", "0");
         part("USER_DISP_DEF", "2");
         part("WRITE_TITLE", title);
-        part("WRITE_DATA", "text\r\nmore");
+        part("WRITE_DATA", text);
         body += "--" + b +
                 "\r\nContent-Disposition: form-data; name=\"FILE2\"; filename=\"C:\\tmp\\pic.png\"\r\n"
                 "Content-Type: image/png\r\n\r\n" + picture + "\r\n";
@@ -541,6 +542,20 @@ TEST_F(PostTest, MultipartRequestThroughTheEntry) {
     EXPECT_NE(page.find("Please enter a title."), std::string::npos);
     EXPECT_EQ(CountMessages(data, 1), 20);
     EXPECT_FALSE(Exists(work + "/CGI0"));
+    // The other refusals: each its own text under the same title.
+    MessageTable msg;
+    LoadMessages(msg, BOARD_SOURCE_DIR "/lang/english.lng");
+    const std::string title = "<FONT SIZE=\"5\"><B>" + msg(278) + "</B></FONT>\n";
+    for (const auto& [fjob, text, msgNo] :
+         {std::tuple<std::string, std::string, int>{"SOMETHING", "x", 3},
+          {"BORDWRITE", std::string(4001, 'x'), 377}}) {
+        page = post("Refused", fjob, text);
+        EXPECT_NE(page.find(title), std::string::npos) << msgNo;
+        EXPECT_NE(page.find("<FONT COLOR=\"RED\"><B>" + msg(msgNo) + "</B></FONT>\n"),
+                  std::string::npos) << msgNo;
+        EXPECT_EQ(CountMessages(data, 1), 20);
+        EXPECT_FALSE(Exists(work + "/CGI0"));
+    }
 
     page = post("Via CGI");
     const MessageIndexEntry e = Entry(21);
