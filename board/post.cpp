@@ -271,6 +271,26 @@ void ShowPostingForm(Run& run) {
       << "</HTML>\n";
 }
 
+std::string UploadTempPath(const Run& run, const std::string& tempName) {
+    return WorkPath(run.workDir, tempName);
+}
+
+int StoreNewMessage(const std::string& dataDir, MessageIndexEntry& entry,
+                    const std::string& body) {
+    DataLock lock(dataDir);
+    // The body goes in first, under the number the insert will give, so that the index never
+    // lists the message before its text is there.
+    MessageIndexEntry last;
+    const int expected =
+        FindLastMessage(dataDir, entry.folderNo, kLastByNumber, last) == 0 ? last.messageNo + 1 : 1;
+    const bool bodyWritten = WriteMessageBody(dataDir, entry.folderNo, expected, body) == 0;
+    if (AppendMessage(dataDir, entry, entry.userId) != 0) return kPostNotStored;
+    if ((!bodyWritten || entry.messageNo != expected) &&
+        WriteMessageBody(dataDir, entry.folderNo, entry.messageNo, body) != 0)
+        return kPostNotStored;
+    return kPostStored;
+}
+
 int SaveMessage(Run& run) {
     UploadSweep sweep(run);
     const std::string& dataDir = run.dataDir();
@@ -343,16 +363,7 @@ int SaveMessage(Run& run) {
     DropLineFeeds(body);
 
     if (!editing) {
-        // The body goes in first, under the number the insert will give, so that the index
-        // never lists the message before its text is there.
-        MessageIndexEntry last;
-        const int expected =
-            FindLastMessage(dataDir, folderNo, kLastByNumber, last) == 0 ? last.messageNo + 1 : 1;
-        const bool bodyWritten = WriteMessageBody(dataDir, folderNo, expected, body) == 0;
-        if (AppendMessage(dataDir, entry, entry.userId) != 0) return kPostNotStored;
-        if ((!bodyWritten || entry.messageNo != expected) &&
-            WriteMessageBody(dataDir, folderNo, entry.messageNo, body) != 0)
-            return kPostNotStored;
+        if (StoreNewMessage(dataDir, entry, body) != kPostStored) return kPostNotStored;
     } else {
         entry.threadNo = old.threadNo;
         entry.depth = old.depth;

@@ -30,6 +30,14 @@ void ShowPostingForm(Run& run);
 // stored or deleted, whatever the result.
 int SaveMessage(Run& run);
 
+// Stores a new message of entry.folderNo and its body under one data lock: entry.messageNo
+// carries the parent's number (0 for a new thread) and leaves with the new number; the writer
+// (entry.userId) gets a read mark. kPostStored or kPostNotStored.
+int StoreNewMessage(const std::string& dataDir, MessageIndexEntry& entry, const std::string& body);
+
+// Where the upload temporary file of that name lies (the run's working directory).
+std::string UploadTempPath(const Run& run, const std::string& tempName);
+
 // An uploaded file's own name as it may be stored: the client's name without directory, cut
 // to the attachment record's slot; "" when it cannot name a file inside the slot directory
 // (empty, ".", "..", or holding "/").
