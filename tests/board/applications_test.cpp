@@ -95,7 +95,11 @@ TEST_F(ApplicationsTest, EachRefusalHasItsCode) {
               std::string::npos)
         << list;
     EXPECT_EQ(list.find("sesame"), std::string::npos);
-    EXPECT_EQ(Job("IDSINSEIlist2", sysop, {}).find("sesame"), std::string::npos);
+    const std::string pending = Job("IDSINSEIlist2", sysop, {});
+    EXPECT_EQ(pending.find("sesame"), std::string::npos);
+    EXPECT_NE(pending.find("<TD BGCOLOR=\"#FFFFFF\">10.0.0.9</TD><TD BGCOLOR=\"#FFFFFF\">"
+                           "Agent &lt;x&gt;</TD></TR>"),
+              std::string::npos);
 }
 
 TEST_F(ApplicationsTest, DecidedApplicationsArePurgedFromTheCutOffDayBack) {

@@ -29,7 +29,7 @@ protected:
         AddFolder(2, kFolderBoard, "Board", 1);
         AddFolder(3, kFolderDir, "Hidden", 0, 10);
         AddFolder(4, kFolderBoard, "Inside hidden", 1);
-        AddFolder(5, kFolderChat, "Chat", 0);
+        AddFolder(5, kFolderChat, "Chat <&>", 0);
         AddFolder(6, kFolderBoard, "Empty", 0);
         Post(2, 0, "apple pie", "carol", "with banana");   // 1
         Post(2, 0, "Apple cake", "sysop", "cherry");       // 2
@@ -76,7 +76,7 @@ TEST_F(SearchTest, FolderLinesForEveryReadableFolderInScope) {
     const std::string page = Page(ShowSearchResults, reader, {{"CONDITION", "zzz"}});
     EXPECT_NE(page.find("<IMG SRC=\"/cg/folderclose.gif\"><B>Dir</B><BR>\n"
                         "<IMG SRC=\"/cg/folderbook.gif\"><B>Board</B><BR>\n"
-                        "<IMG SRC=\"/cg/folderchat.gif\"><B>Chat</B><BR>\n"
+                        "<IMG SRC=\"/cg/folderchat.gif\"><B>Chat &lt;&amp;&gt;</B><BR>\n"
                         "<IMG SRC=\"/cg/folderbook.gif\"><B>Empty</B><BR>\n</FORM>"),
               std::string::npos)
         << page;
@@ -88,7 +88,7 @@ TEST_F(SearchTest, FolderLinesForEveryReadableFolderInScope) {
     // The form's folder choice leaves out the hidden subtree in the same way.
     const std::string form = Page(ShowSearchForm, reader, {});
     EXPECT_NE(form.find("<OPTION VALUE=\"0\">All folders\n<OPTION VALUE=\"1\">Dir\n"
-                        "<OPTION VALUE=\"2\">Board\n<OPTION VALUE=\"5\">Chat\n"
+                        "<OPTION VALUE=\"2\">Board\n<OPTION VALUE=\"5\">Chat &lt;&amp;&gt;\n"
                         "<OPTION VALUE=\"6\">Empty\n</SELECT>"),
               std::string::npos);
 }
