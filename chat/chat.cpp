@@ -28,10 +28,11 @@ static constexpr const char* kDefaultTextColor = "000000";
 static constexpr int kDefaultCount = 30;  // log lines and reload seconds when 0
 static constexpr int kNoReload = 999;
 
+// The colour list of the entry form, value and text equal; the first entry is empty.
 static const char* const kColors[] = {
-    "",          "BLUE",   "RED",      "GREEN", "DARKBLUE", "CYAN",   "LIMEGREEN", "BROWN",
-    "MEDIUMORCHID", "SILVER", "CHOCOLATE", "PLUM",  "VIOLET",   "SANDYBROWN", "PINK",
-    "YELLOW",    "CORAL",
+    "",          "BLUE",   "RED",    "GREEN",      "DARKBLUE", "CYAN",   "LIMEGREEN", "BROWN",
+    "MEDIUMORCHID", "SILVER", "CHOCOLATE", "PLUM", "VIOLET",   "SANDYBROWN", "PINK", "YELLOW",
+    "CORAL",
 };
 static const int kLogLineChoices[] = {10, 20, 30, 40, 50};
 static const int kReloadChoices[] = {10, 20, 30, 60, 120, 180};
