@@ -130,7 +130,9 @@ protected:
         fs.readLevel = readLevel;
         fs.writeLevel = writeLevel;
         ASSERT_EQ(SaveFolderSettings(data, fs), 0);
-        if (kind == kFolderBoard) ASSERT_EQ(EnsureFolderDir(data, folderNo), 0);
+        if (kind == kFolderBoard) {
+            ASSERT_EQ(EnsureFolderDir(data, folderNo), 0);
+        }
     }
 
     // Message numbers of the DETAILS links of a page, in order.
