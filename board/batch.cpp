@@ -1,8 +1,5 @@
 #include "board/batch.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "app/rights.h"
 #include "app/session.h"
 #include "board/common.h"
@@ -28,22 +25,6 @@ int NumberAfter(std::string_view line, size_t skip) {
 bool StartsWith(std::string_view line, std::string_view prefix) {
     return line.substr(0, prefix.size()) == prefix;
 }
-
-// Removes the upload temporary file when the step ends, whatever happened.
-class TempFileRemover {
-public:
-    explicit TempFileRemover(std::string path) : path_(std::move(path)) {}
-    ~TempFileRemover() {
-        struct stat st;
-        if (!path_.empty() && lstat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            unlink(path_.c_str());
-    }
-    TempFileRemover(const TempFileRemover&) = delete;
-    TempFileRemover& operator=(const TempFileRemover&) = delete;
-
-private:
-    std::string path_;
-};
 
 bool IsBoard(Run& run, int folderNo) {
     for (const FolderRecord& f : FolderTree(run))
@@ -130,7 +111,7 @@ void BatchUpload(Run& run) {
     std::string client, temp;
     if (!value.empty()) SplitUploadValue(value, client, temp);
     const std::string path = temp.empty() ? std::string() : UploadTempPath(run, temp);
-    TempFileRemover remover(path);
+    UploadSweep sweep(run);  // the upload goes, whatever happens
 
     WritePageHead(run);
     WriteBackgroundBody(run);
