@@ -152,14 +152,10 @@ TEST_F(ApplicationsTest, ApprovalCreatesTheUserAndAnIdTakenMeanwhileIsRejected) 
     std::string id = "newbie";
     UserRecord user;
     ASSERT_EQ(FindUser(data, id, user), 0);
-    EXPECT_EQ(user.USER_NAME, "newbie name");
-    EXPECT_EQ(user.USER_PASS, "pw-newbie");
-    EXPECT_EQ(user.E_MAIL_ADDR, "newbie@example.org");
-    EXPECT_EQ(user.USER_LEVEL, 10);
-    EXPECT_EQ(user.MODE, 1);
-    EXPECT_EQ(user.WRITE_MODE, 1);
-    EXPECT_EQ(user.USER_DISP_DEF, 1);
-    EXPECT_EQ(user.LANGUAGE, SystemSettings().LANGUAGE);
+    // Level 10, no group, thread order, member account, same-window writing, the system's
+    // language.
+    EXPECT_EQ(FormatUserLine(user), "newbie,newbie name,10,newbie@example.org,pw-newbie,0,1,1,1," +
+                                        SystemSettings().LANGUAGE + ",,0,\r\n");
     int clashes = 0;
     for (const UserRecord& u : ReadAllUsers(data)) clashes += u.USER_ID == "clash";
     EXPECT_EQ(clashes, 0);
