@@ -13,6 +13,7 @@
 #include "board/detail.h"
 #include "board/list.h"
 #include "board/post.h"
+#include "chat/chat.h"
 
 // Message numbers in the table are written as msg(N), as everywhere else in the program.
 static constexpr int msg(int n) { return n; }
@@ -134,9 +135,9 @@ const std::vector<JobRoute>& JobTable() {
         {.job = "BATCH_UPLOAD_WR", .page = nullptr /* batch upload, writes its own page */},
 
         // Chat
-        {.job = "CHAT", .page = nullptr /* chat frames */},
-        {.job = "CHAT_UP", .page = nullptr /* chat input frame */},
-        {.job = "CHAT_DOWN", .page = nullptr /* chat log frame */},
+        {.job = "CHAT", .page = ShowChatFrames},
+        {.job = "CHAT_UP", .page = ShowChatInput},
+        {.job = "CHAT_DOWN", .page = ShowChatLog},
     };
     // clang-format on
     return table;
