@@ -68,7 +68,7 @@ const std::vector<JobRoute>& JobTable() {
         {.job = "NEWUSERWR", .write = SaveUser,
          .outcomes = UserSaveOutcomes("USERMENT", "USERLIST")},
         {.job = "MYDATAWR", .write = SaveUser,
-         .outcomes = UserSaveOutcomes("MYDATA", "MYDATA"), .allowed = MayEditOwnData},
+         .outcomes = UserSaveOutcomes("MYDATA", "MYDATA")},  // refuses itself (-1) while MYDATA is 1
         {.job = "GROUPLIST", .page = ShowGroupList},
         {.job = "NEWGROUP", .page = ShowNewGroupPage},
         {.job = "NEWGROUPWR", .write = SaveGroupJob,
