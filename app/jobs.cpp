@@ -2,6 +2,10 @@
 
 #include <string>
 
+#include "admin/groups.h"
+#include "admin/menu.h"
+#include "admin/system.h"
+#include "admin/users.h"
 #include "app/menu.h"
 #include "app/result.h"
 #include "app/session.h"
@@ -36,6 +40,7 @@ static std::vector<JobOutcome> UserSaveOutcomes(const char* savedPage, const cha
         {-3, nullptr, msg(109), msg(182)}, {-4, nullptr, msg(109), msg(312)},
         {-5, nullptr, msg(109), msg(327)}, {-6, nullptr, msg(109), msg(362)},
         {-7, nullptr, msg(109), msg(363)}, {-8, nullptr, msg(109), msg(364)},
+        {kUserNotStored, nullptr, msg(109), msg(382)},
     };
 }
 
@@ -49,31 +54,35 @@ const std::vector<JobRoute>& JobTable() {
         {.job = "BORDWRITEFIN", .page = ShowPostingClosePage},  // also served before any login
 
         // Own data and unread settings
-        {.job = "MYDATA", .page = nullptr /* own-profile page */, .allowed = MayEditOwnData},
+        {.job = "MYDATA", .page = ShowOwnProfile, .allowed = MayEditOwnData},
         {.job = "SETNOREAD", .page = ShowUnreadSettings},
         {.job = "SETNOREAD_WR", .write = SaveUnreadSettings, .then = "SETNOREAD"},
 
         // Administration
-        {.job = "ADMIN", .page = nullptr /* administration menu */},
-        {.job = "SYSTEM", .page = nullptr /* system settings form */},
-        {.job = "SYSTEMUPDATE", .write = nullptr /* save system settings */, .then = "SYSTEM",
+        {.job = "ADMIN", .page = ShowAdminMenu},
+        {.job = "SYSTEM", .page = ShowSystemPage},
+        {.job = "SYSTEMUPDATE", .write = SaveSystemSettings, .then = "SYSTEM",
+         .outcomes = {{kSettingsRefused, nullptr, msg(108), msg(362)},
+                      {kSettingsNotWritten, nullptr, msg(108), msg(382)}},
          .reloadSettings = true},
-        {.job = "USERLIST", .page = nullptr /* user list */},
-        {.job = "USERMENT", .page = nullptr /* user edit page */},
-        {.job = "USERWR", .write = nullptr /* save user */,
+        {.job = "USERLIST", .page = ShowUserList},
+        {.job = "USERMENT", .page = ShowUserEditPage},
+        {.job = "USERWR", .write = SaveUser,
          .outcomes = UserSaveOutcomes("USERMENT", "USERLIST")},
-        {.job = "NEWUSERWR", .write = nullptr /* save user */,
+        {.job = "NEWUSERWR", .write = SaveUser,
          .outcomes = UserSaveOutcomes("USERMENT", "USERLIST")},
-        {.job = "MYDATAWR", .write = nullptr /* save user */,
-         .outcomes = UserSaveOutcomes("MYDATA", "MYDATA"), .allowed = MayEditOwnData},
-        {.job = "GROUPLIST", .page = nullptr /* group list */},
-        {.job = "NEWGROUP", .page = nullptr /* new group form */},
-        {.job = "NEWGROUPWR", .write = nullptr /* create group */,
+        {.job = "MYDATAWR", .write = SaveUser,
+         .outcomes = UserSaveOutcomes("MYDATA", "MYDATA")},  // refuses itself (-1) while MYDATA is 1
+        {.job = "GROUPLIST", .page = ShowGroupList},
+        {.job = "NEWGROUP", .page = ShowNewGroupPage},
+        {.job = "NEWGROUPWR", .write = SaveGroupJob,
          .outcomes = {{0, "GROUPLIST", 0, 0}, {2, nullptr, msg(154), msg(156)},
-                      {3, nullptr, msg(154), msg(157)}, {4, nullptr, msg(154), msg(158)}}},
-        {.job = "EDITGROUP", .page = nullptr /* edit group form */},
-        {.job = "DELGROUP", .page = nullptr /* delete-group page */},
-        {.job = "DELGROUPWR", .write = nullptr /* delete group */, .then = "GROUPLIST"},
+                      {3, nullptr, msg(154), msg(157)}, {4, nullptr, msg(154), msg(158)},
+                      {kGroupNameRefused, nullptr, msg(154), msg(362)},
+                      {kGroupNotStored, nullptr, msg(154), msg(382)}}},
+        {.job = "EDITGROUP", .page = ShowEditGroupPage},
+        {.job = "DELGROUP", .page = ShowDeleteGroupPage},
+        {.job = "DELGROUPWR", .write = DeleteGroupJob, .then = "GROUPLIST"},
         {.job = "FOLDERLIST", .page = nullptr /* folder list */},
         {.job = "NEWFOLDER", .page = nullptr /* new folder form */},
         {.job = "NEWFOLDERWR", .write = nullptr /* create folder */,
