@@ -7,7 +7,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 
-import { MEMBER, OPERATOR, PROGRAM_URL, frameAt, launchBrowser, logIn, startBoard }
+import { MEMBER, OPERATOR, frameAt, launchBrowser, logIn, startBoard }
   from './lib.mjs';
 
 let board;
@@ -93,11 +93,10 @@ test('apply for an id, approve it as operator and log in with it', async () => {
   assert.match(list, /carol\s+Carol Jones\s+Pending/);
   assert.doesNotMatch(list, /carol-pw/);
 
-  await logIn(page, board, OPERATOR);
-  const menu = await frameAt(page, 'FRM21', /JOB=FRM21/);
-  const skey = /SKEY=(\d+)/.exec(menu.url())[1];
-  const frame = page.frame({ name: 'FRM22' });
-  await frame.goto(`${board.base}${PROGRAM_URL}?SKEY=${skey}&JOB=IDSINSEIlist2`);
+  // The operator opens the pending applications from the administration menu.
+  const admin = await openFromMenu(page, OPERATOR, 'Administration', 'ADMIN');
+  await admin.locator('input[type="submit"][value="Approve ID applications"]').click();
+  const frame = await frameAt(page, 'FRM22', /JOB=IDSINSEIlist2/);
   await frame.check('input[name="USER_ID"][value="carol"]');
   await clickAndLoad(frame, frame.locator('input[type="submit"][name="SUB"]'));
   assert.equal(await frame.locator('input[name="USER_ID"]').count(), 0);
