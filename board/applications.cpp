@@ -57,17 +57,13 @@ void WriteHeadingCells(Run& run, std::initializer_list<int> messages) {
 }  // namespace
 
 bool IsUsableUserId(const std::string& id) {
-    if (id == "." || id == ".." || HasCommaOrSpace(id)) return false;
-    for (size_t i = 0; i < id.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(id[i]);
-        if (c < 0x20 || c == '/') return false;
-    }
+    if (id == "." || id == "..") return false;
+    for (unsigned char c : id)
+        if (c < 0x20 || c == 0x7F || c == '/') return false;
     // A backslash is refused where it stands as a character; as the second byte of a two-byte
     // character it is part of that character.
-    for (size_t i = 0; i < id.size(); ++i) {
-        if (IsLeadByte(id[i])) ++i;
-        else if (id[i] == '\\') return false;
-    }
+    for (const char* bad : {",", " ", "\\"})
+        if (FindText(id, bad) >= 0) return false;
     return true;
 }
 

@@ -60,6 +60,7 @@ TEST_F(ApplicationsTest, EachRefusalHasItsCode) {
         {"a/b", "N", "p", "m", kApplicationBadId},
         {"a\\b", "N", "p", "m", kApplicationBadId},
         {"a\tb", "N", "p", "m", kApplicationBadId},
+        {"a\x7f", "N", "p", "m", kApplicationBadId},
         {".", "N", "p", "m", kApplicationBadId},
         {"..", "N", "p", "m", kApplicationBadId},
         {"x", "N,M", "p", "m", kApplicationBadName},
