@@ -1,6 +1,7 @@
 #include "store/attachments.h"
 
 #include "store/recordfile.h"
+#include "store/unreadsum.h"
 
 namespace {
 
@@ -10,6 +11,7 @@ bool Matches(std::string_view record, int messageNo, int slot) {
 
 // Rewrites add_file.dat without the entries for which drop() holds. 0 when one was dropped.
 int DropEntries(const std::string& dataDir, int folder, const RecordTest& drop) {
+    UnreadSummaryUpdate update(dataDir, folder);  // the rewrite replaces a file of the folder
     long dropped = 0;
     if (DropRecords(dataDir, AttachmentListPath(dataDir, folder),
                     FolderFilePath(dataDir, folder, "add_file.dat.TMP"), kAttachmentEntrySize, drop,
@@ -63,6 +65,7 @@ int FindAttachment(const std::string& dataDir, int folder, int messageNo, int sl
 }
 
 int SaveAttachment(const std::string& dataDir, int folder, const AttachmentEntry& entry) {
+    UnreadSummaryUpdate update(dataDir, folder);  // add_file.dat may be created
     return ReplaceOrAppendRecord(
         dataDir, AttachmentListPath(dataDir, folder), kAttachmentEntrySize,
         PackAttachmentEntry(entry),

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "store/recordfile.h"
+#include "store/unreadsum.h"
 
 std::string MessageBodyPath(const std::string& dataDir, int folder, int messageNo) {
     return FolderFilePath(dataDir, folder, "X" + std::to_string(messageNo) + ".DAT");
@@ -12,6 +13,7 @@ std::string MessageBodyPath(const std::string& dataDir, int folder, int messageN
 int WriteMessageBody(const std::string& dataDir, int folder, int messageNo, std::string_view text) {
     text = text.substr(0, text.find('\0'));
     const std::string path = MessageBodyPath(dataDir, folder, messageNo);
+    UnreadSummaryUpdate update(dataDir, folder);  // a new file in the folder: a new stamp
     return RewriteViaTemp(dataDir, path, path + ".TMP", text);
 }
 

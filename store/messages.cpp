@@ -7,6 +7,7 @@
 
 #include "store/readmarks.h"
 #include "store/recordfile.h"
+#include "store/unreadsum.h"
 
 namespace {
 
@@ -138,10 +139,20 @@ int FindThreadMessage(const std::string& dataDir, int folder, int n, int threadN
     return -1;
 }
 
+int CountMessageCopies(const std::string& dataDir, int folder, int messageNo) {
+    std::string bytes;
+    if (!ReadWholeFile(MessageIndexPath(dataDir, folder), bytes)) return 0;
+    int copies = 0;
+    for (size_t i = 0; i < RecordCount(bytes); ++i)
+        if (NumberAt(bytes, i) == messageNo) ++copies;
+    return copies;
+}
+
 int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
                   const std::string& writerId) {
     DataLock lock(dataDir);
     EnsureFolderDir(dataDir, entry.folderNo);
+    UnreadSummaryUpdate update(dataDir, entry.folderNo);
     const std::string path = MessageIndexPath(dataDir, entry.folderNo);
     std::string bytes;
     if (!ReadRecordFile(path, kMessageIndexEntrySize, bytes)) return -1;
@@ -188,19 +199,29 @@ int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
         result = RewriteViaTemp(dataDir, path, IndexTempPath(dataDir, entry.folderNo), out);
     }
     if (result != 0) {
+        update.Drop();
         entry.messageNo = parentNo;
         return -1;
+    }
+    // The new record counts, with whatever marks an earlier message of its number left.
+    update.AddRecords(1);
+    if (update.tracking()) {
+        std::string marks;
+        ReadRecordFile(ReadMarkPath(dataDir, entry.folderNo, newNo), kReadMarkSize, marks);
+        for (std::string_view r : SplitRecords(marks, kReadMarkSize))
+            update.AddMarks(GetSlotText(r, 4, 24), 1);
     }
     ReadMark mark;
     mark.messageNo = newNo;
     mark.userId = writerId;
     mark.count = 0;
-    SaveReadMark(dataDir, entry.folderNo, mark);
+    SaveReadMarkCounted(dataDir, entry.folderNo, mark, 1);
     return 0;
 }
 
 int RewriteMessage(const std::string& dataDir, const MessageIndexEntry& entry) {
     DataLock lock(dataDir);
+    UnreadSummaryUpdate update(dataDir, entry.folderNo);  // the counts stay; the stamp changes
     const std::string path = MessageIndexPath(dataDir, entry.folderNo);
     std::string bytes = ReadRecordFile(path, kMessageIndexEntrySize);
     const std::string packed = PackMessageIndexEntry(entry);
@@ -215,10 +236,20 @@ int RewriteMessage(const std::string& dataDir, const MessageIndexEntry& entry) {
 }
 
 int DeleteMessageEntry(const std::string& dataDir, int folder, int messageNo) {
+    UnreadSummaryUpdate update(dataDir, folder);
     long dropped = 0;
     if (DropRecords(dataDir, MessageIndexPath(dataDir, folder), IndexTempPath(dataDir, folder),
                     kMessageIndexEntrySize,
-                    [&](std::string_view r) { return GetInt32(r, 4) == messageNo; }, &dropped) != 0)
+                    [&](std::string_view r) { return GetInt32(r, 4) == messageNo; }, &dropped) != 0) {
+        update.Drop();
         return -1;
+    }
+    if (dropped > 0 && update.tracking()) {
+        update.AddRecords(-dropped);
+        std::string marks;
+        ReadRecordFile(ReadMarkPath(dataDir, folder, messageNo), kReadMarkSize, marks);
+        for (std::string_view r : SplitRecords(marks, kReadMarkSize))
+            update.AddMarks(GetSlotText(r, 4, 24), -dropped);
+    }
     return dropped > 0 ? 0 : -1;
 }

@@ -57,6 +57,9 @@ int FindLastMessage(const std::string& dataDir, int folder, int how, MessageInde
 int FindThreadMessage(const std::string& dataDir, int folder, int n, int threadNo,
                       MessageIndexEntry& out);
 
+// Number of records whose message number is messageNo (0 when the index cannot be read).
+int CountMessageCopies(const std::string& dataDir, int folder, int messageNo);
+
 // Stores a new message of entry.folderNo. entry.messageNo carries the parent's number (0 for a
 // new thread); on return the entry holds its new number, thread number and depth, deleted 0.
 // A new thread goes to the end of the file; a reply becomes the last record of its parent's

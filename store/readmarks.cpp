@@ -5,6 +5,7 @@
 #include "store/messages.h"
 #include "store/recordfile.h"
 #include "store/unread.h"
+#include "store/unreadsum.h"
 
 namespace {
 
@@ -60,40 +61,49 @@ int ReadMarkAt(const std::string& dataDir, int folder, int messageNo, int n, Rea
 }
 
 int SaveReadMark(const std::string& dataDir, int folder, const ReadMark& mark) {
+    return SaveReadMarkCounted(dataDir, folder, mark, -1);
+}
+
+int SaveReadMarkCounted(const std::string& dataDir, int folder, const ReadMark& mark,
+                        long copies) {
+    UnreadSummaryUpdate update(dataDir, folder);
     const std::string packed = PackReadMark(mark);
     const std::string id = StoredId(packed);  // the id as it will be stored (cut to its slot)
-    return ReplaceOrAppendRecord(dataDir, ReadMarkPath(dataDir, folder, mark.messageNo),
-                                 kReadMarkSize, packed,
-                                 [&](std::string_view r) { return StoredId(r) == id; });
+    bool replaced = false;
+    const int result =
+        ReplaceOrAppendRecord(dataDir, ReadMarkPath(dataDir, folder, mark.messageNo),
+                              kReadMarkSize, packed,
+                              [&](std::string_view r) { return StoredId(r) == id; }, &replaced);
+    if (result != 0) update.Drop();
+    else if (!replaced && update.tracking())
+        update.AddMarks(id, copies >= 0 ? copies : CountMessageCopies(dataDir, folder, mark.messageNo));
+    return result;
 }
 
 int ClearReadMarks(const std::string& dataDir, int folder, int messageNo) {
-    return DropRecords(dataDir, ReadMarkPath(dataDir, folder, messageNo),
-                       FolderFilePath(dataDir, folder, "R" + std::to_string(messageNo) + ".TMP"),
-                       kReadMarkSize, [&](std::string_view r) { return GetInt32(r, 0) == messageNo; });
+    UnreadSummaryUpdate update(dataDir, folder);
+    std::string before;
+    const bool tracked = update.tracking() &&
+        ReadRecordFile(ReadMarkPath(dataDir, folder, messageNo), kReadMarkSize, before);
+    const int result =
+        DropRecords(dataDir, ReadMarkPath(dataDir, folder, messageNo),
+                    FolderFilePath(dataDir, folder, "R" + std::to_string(messageNo) + ".TMP"),
+                    kReadMarkSize, [&](std::string_view r) { return GetInt32(r, 0) == messageNo; });
+    if (result != 0 || !tracked) {
+        update.Drop();
+        return result;
+    }
+    const long copies = CountMessageCopies(dataDir, folder, messageNo);
+    if (copies > 0)
+        for (std::string_view r : SplitRecords(before, kReadMarkSize))
+            if (GetInt32(r, 0) == messageNo) update.AddMarks(StoredId(r), -copies);
+    return result;
 }
 
 int CountUnread(const std::string& dataDir, int folder, const std::string& userId) {
     if (FindNoReadEntry(dataDir, folder, userId) > 0) return 0;
-    const std::string index =
-        ReadRecordFile(MessageIndexPath(dataDir, folder), kMessageIndexEntrySize);
-    const std::vector<std::string_view> entries = SplitRecords(index, kMessageIndexEntrySize);
-    // Marks of the user per message number; a number listed twice in the index counts twice.
-    std::unordered_map<int32_t, long> marksOf;
-    long marked = 0;
-    for (std::string_view entry : entries) {
-        const int32_t number = GetInt32(entry, 4);
-        auto it = marksOf.find(number);
-        if (it == marksOf.end()) {
-            std::string bytes;
-            if (!ReadRecordFile(ReadMarkPath(dataDir, folder, number), kReadMarkSize, bytes))
-                return -1;
-            long mine = 0;
-            for (std::string_view r : SplitRecords(bytes, kReadMarkSize))
-                if (StoredId(r) == userId) ++mine;
-            it = marksOf.emplace(number, mine).first;
-        }
-        marked += it->second;
-    }
-    return static_cast<int>(static_cast<long>(entries.size()) - marked);
+    UnreadSummary summary;
+    if (UnreadSummaryOf(dataDir, folder, summary) != 0) return -1;
+    const auto it = summary.marks.find(userId);
+    return static_cast<int>(summary.records - (it == summary.marks.end() ? 0 : it->second));
 }

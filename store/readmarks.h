@@ -37,6 +37,11 @@ int ReadMarkAt(const std::string& dataDir, int folder, int messageNo, int n, Rea
 // appends the mark. 0, or -1 when the file cannot be written.
 int SaveReadMark(const std::string& dataDir, int folder, const ReadMark& mark);
 
+// The same, for a caller that knows how many index records carry the mark's message number
+// (copies; -1 = not known, the index is then read when the count needs it).
+int SaveReadMarkCounted(const std::string& dataDir, int folder, const ReadMark& mark,
+                        long copies);
+
 // Rewrites R<m>.DAT (through R<m>.TMP) keeping only records of other message numbers, so that
 // it ends up existing and empty. 0, or -1 when the file cannot be rewritten.
 int ClearReadMarks(const std::string& dataDir, int folder, int messageNo);

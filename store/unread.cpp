@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "store/recordfile.h"
+#include "store/unreadsum.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ int FindNoReadEntry(const std::string& dataDir, int folder, const std::string& u
 int AddNoReadEntry(const std::string& dataDir, int folder, const std::string& userId) {
     DataLock lock(dataDir);
     EnsureFolderDir(dataDir, folder);
+    UnreadSummaryUpdate update(dataDir, folder);  // the stamp follows unread.dat
     const std::string path = NoReadListPath(dataDir, folder);
     const std::string line = userId + std::string(kLineEnd);
     std::string bytes;
@@ -51,6 +53,7 @@ int AddNoReadEntry(const std::string& dataDir, int folder, const std::string& us
 
 int RemoveNoReadEntry(const std::string& dataDir, int folder, const std::string& userId) {
     DataLock lock(dataDir);
+    UnreadSummaryUpdate update(dataDir, folder);  // the stamp follows unread.dat
     const std::string path = NoReadListPath(dataDir, folder);
     std::string bytes;
     if (!ReadWholeFile(path, bytes)) return -1;

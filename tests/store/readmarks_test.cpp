@@ -170,7 +170,8 @@ int StepByStepCountUnread(const std::string& dir, const std::string& user) {
 std::map<std::string, uintmax_t> Listing(const std::string& dir) {
     std::map<std::string, uintmax_t> files;
     for (const auto& e : fs::directory_iterator(dir + "1"))
-        files[e.path().filename().string()] = e.file_size();
+        if (e.path().filename() != "unread.sum")  // the derived summary of the counts
+            files[e.path().filename().string()] = e.file_size();
     return files;
 }
 
