@@ -40,7 +40,8 @@ int EnsureFolderDir(const std::string& dataDir, int folder);
 // directory only count. Blocks until the lock is had. It excludes other processes (each request
 // is one), not other threads of this process. When the lock file cannot be opened or created
 // (the data directory is missing or not writable) the operation goes on without the lock: its
-// own file operations then fail or succeed as they would.
+// own file operations then fail or succeed as they would. Taking the lock (not taking it again)
+// first finishes a change of several files that a killed run left behind (store/journal.h).
 class DataLock {
 public:
     explicit DataLock(const std::string& dataDir);
