@@ -19,6 +19,7 @@
 namespace {
 
 constexpr size_t kUserIdCapacity = 21;
+constexpr int kDaysKeptForEver = 100000;  // about 270 years
 
 // The forms of these pages: "METHOD=POST>" without the blank the folder pages have.
 void OpenLogForm(Run& run, const char* job) {
@@ -62,13 +63,15 @@ void WriteLogButtons(Run& run) {
             << "</TABLE>\n";
 }
 
-}  // namespace
-
+// The prune's cut-off date: the date of the stamp stepped back one day `days` times (not at all
+// for 0 or less).
 std::string PruneCutoff(const std::string& stamp, int days) {
     std::string cutoff = stamp.substr(0, 10);
     for (int i = 0; i < days; ++i) DayBefore(cutoff);
     return cutoff;
 }
+
+}  // namespace
 
 void ShowAccessLogMenu(Run& run) {
     if (!OpenLogPage(run, run.msg(112))) return;
@@ -77,7 +80,10 @@ void ShowAccessLogMenu(Run& run) {
             << "</HTML>\n";
     run.out.Flush();
     // The page is complete; now the log is cut to the days it keeps.
+    // A count of days reaching back before any date the log can hold keeps everything; it is
+    // not stepped back one day at a time (a ten-digit setting would take minutes).
     const int days = ParseInt(run.settings.LOG_DATE);
+    if (days > kDaysKeptForEver) return;
     PruneAccessLog(run.dataDir(), PruneCutoff(DateStampAt(run.now), days));
 }
 

@@ -3,8 +3,6 @@
 // it. For the system operator only.
 #pragma once
 
-#include <string>
-
 #include "app/run.h"
 
 // AccessLogDISP: the menu page, then the prune.
@@ -17,6 +15,3 @@ void ShowLastLogins(Run& run);
 // g_user.mst and the user access lists of every folder. Always 0.
 int DeleteLoggedUsers(Run& run);
 
-// The cut-off date of the prune: today ("%04d/%02d/%02d" of stamp, a date stamp) stepped back
-// one day days times (none for 0 or less).
-std::string PruneCutoff(const std::string& stamp, int days);

@@ -9,6 +9,9 @@
 //    the write helpers below may take it again).
 //  - A rewrite builds the new content in memory and hands it to RewriteViaTemp, which writes the
 //    temporary file, flushes it to disk and renames it over the old file in one step.
+//  - A change of several files that must stay in step (the folder tree and its settings, ...)
+//    hands all new contents to ReplaceFilesTogether (store/journal.h) instead, which replaces
+//    them as one change that a killed run can never leave half done.
 //  - Text record files are written with CR LF line ends (kLineEnd); readers accept CR LF and a
 //    bare LF alike.
 #pragma once
