@@ -25,8 +25,8 @@ constexpr int kDaysKeptForEver = 100000;  // about 270 years
 void OpenLogForm(Run& run, const char* job) {
     run.out.Printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST>\n",
                    ScriptAttr(run).c_str());
-    WriteAdminHidden(run, "SKEY", run.login.SKEY);
-    WriteAdminHidden(run, "JOB", job);
+    AdminHidden(run, "SKEY", run.login.SKEY);
+    AdminHidden(run, "JOB", job);
 }
 
 void WriteLogButton(Run& run, const char* job, const std::string& label) {
@@ -39,11 +39,11 @@ void WriteLogButton(Run& run, const char* job, const std::string& label) {
 // page end. false when the page has ended.
 bool OpenLogPage(Run& run, const std::string& title) {
     WritePageHead(run);
-    WriteAdminBody(run);
+    AdminBodyLine(run);
     run.out.Printf("<FONT SIZE=\"5\"><B>%s</B></FONT><P>\n", title.c_str());
     run.out << "<P>\n";
-    if (IsOperator(run)) return true;
-    WriteAdminRefusal(run);
+    if (AdminIsOperator(run)) return true;
+    AdminRefusal(run);
     return false;
 }
 
@@ -88,7 +88,7 @@ void ShowAccessLogMenu(Run& run) {
 }
 
 void DownloadAccessLog(Run& run) {
-    if (!IsOperator(run)) return;
+    if (!AdminIsOperator(run)) return;
     SendDownload(run.out, run.dataDir(), "system.log");
 }
 
@@ -108,11 +108,11 @@ void ShowLastLogins(Run& run) {
         if (auto it = summaries.find(u.USER_ID); it != summaries.end()) s = it->second;
         const std::string id = HtmlEscape(u.USER_ID);
         o << "<TR>\n";
-        o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">", kValueColour);
+        o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">", kAdminValueColour);
         o.Printf("<INPUT TYPE=\"checkbox\" NAME=\"USER_ID\" VALUE=\"%s\">", id.c_str());
         o << "</TD>\n";
-        o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s</TD>\n", kValueColour, id.c_str());
-        o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s</TD>\n", kValueColour,
+        o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s</TD>\n", kAdminValueColour, id.c_str());
+        o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s</TD>\n", kAdminValueColour,
                  HtmlEscape(u.USER_NAME).c_str());
         // A ratio needs logins to divide by: once pruning has removed them it stays empty.
         const std::string ratio =
@@ -124,7 +124,7 @@ void ShowLastLogins(Run& run) {
                                      s.writes > 0 ? std::to_string(s.writes) : std::string(),
                                      ratio};
         for (const std::string& c : cells)
-            o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">%s<BR></TD>\n", kValueColour,
+            o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">%s<BR></TD>\n", kAdminValueColour,
                      c.c_str());
         o << "</TR>\n";
     }
@@ -146,7 +146,7 @@ void ShowLastLogins(Run& run) {
 }
 
 int DeleteLoggedUsers(Run& run) {
-    if (!IsOperator(run)) return 0;  // the summary that follows refuses
+    if (!AdminIsOperator(run)) return 0;  // the summary that follows refuses
     const std::string& dataDir = run.dataDir();
     for (int k = 0;; ++k) {
         const std::string id = GetField(run.fields, "USER_ID", k, kUserIdCapacity + 1);
@@ -154,7 +154,7 @@ int DeleteLoggedUsers(Run& run) {
         DeleteUser(dataDir, id);
         DeleteSessionsOfUser(dataDir, id);
         RemoveUserFromGroups(dataDir, id);
-        DeleteUserAclsEverywhere(dataDir, id);
+        DeleteUserAclsOfUser(dataDir, id);
     }
     return 0;
 }

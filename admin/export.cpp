@@ -17,7 +17,7 @@ constexpr size_t kUploadCapacity = 1000;
 }  // namespace
 
 void ExportFolderTree(Run& run) {
-    if (!IsOperator(run)) return;
+    if (!AdminIsOperator(run)) return;
     SendDownload(run.out, run.dataDir(), kTreeFile);
 }
 
@@ -34,7 +34,7 @@ int ImportFolderTree(Run& run) {
         ~RemoveTemp() { unlink(path.c_str()); }
     } removeTemp{tempPath};
 
-    if (!IsOperator(run)) return kImportDone;  // the folder list that follows refuses
+    if (!AdminIsOperator(run)) return kImportDone;  // the folder list that follows refuses
     CutToLastSeparator(client, '\\');
     CutToLastSeparator(client, '/');
     if (strcasecmp(client.c_str(), kTreeFile) != 0) return kImportWrongName;

@@ -1,29 +1,7 @@
 #include "admin/folder_common.h"
 
-#include "app/rights.h"
 #include "board/common.h"
 #include "cgi/html.h"
-
-bool IsOperator(const Run& run) { return run.login.user.USER_LEVEL > kOperatorLevelAbove; }
-
-void WriteAdminBody(Run& run) {
-    run.out.Printf("\t\t<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n",
-                   HtmlEscape(run.settings.CG_FILE_WEB_PATH).c_str(),
-                   HtmlEscape(run.settings.BACK_GIF).c_str());
-}
-
-void WriteAdminRefusal(Run& run) {
-    run.out << run.msg(3) << "\n"
-            << "<FORM>\n";
-    WriteHistoryBack(run);
-    run.out << "</FORM>\n"
-            << "</BODY>\n"
-            << "</HTML>\n";
-}
-
-void WriteAdminTitle(Run& run, const std::string& text) {
-    run.out.Printf("<FONT SIZE=\"5\"><B>%s</B></FONT>\n", text.c_str());
-}
 
 void WriteFolderAdminTitle(Run& run, const std::string& name, const std::string& text) {
     run.out.Printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", HtmlEscape(name).c_str(),
@@ -35,21 +13,9 @@ void OpenAdminForm(Run& run, const char* job, const char* formName) {
         run.out.Printf("<FORM NAME=\"%s\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n",
                        formName, ScriptAttr(run).c_str());
     else
-        run.out.Printf("<FORM ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n",
-                       ScriptAttr(run).c_str());
-    WriteAdminHidden(run, "SKEY", run.login.SKEY);
-    WriteAdminHidden(run, "JOB", job);
-}
-
-void WriteAdminHidden(Run& run, const char* name, const std::string& value) {
-    run.out.Printf("<INPUT TYPE=\"hidden\" name=\"%s\" value=\"%s\">\n", name,
-                   HtmlEscape(value).c_str());
-}
-
-void WriteButtonForm(Run& run, const char* job, const std::string& label) {
-    OpenAdminForm(run, job);
-    run.out.Printf("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\">\n", label.c_str());
-    run.out << "</FORM>\n";
+        AdminFormLine(run);
+    AdminHidden(run, "SKEY", run.login.SKEY);
+    AdminHidden(run, "JOB", job);
 }
 
 void WriteHistoryBack(Run& run) {
@@ -58,17 +24,17 @@ void WriteHistoryBack(Run& run) {
 }
 
 void WriteLabelCell(Run& run, const std::string& text) {
-    run.out.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s</TD>\n", kLabelColour,
+    run.out.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s</TD>\n", kAdminLabelColour,
                    text.c_str());
 }
 
 void WriteHeadingCell(Run& run, const std::string& text) {
-    run.out.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">%s</TD>\n", kLabelColour,
+    run.out.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">%s</TD>\n", kAdminLabelColour,
                    text.c_str());
 }
 
 void OpenValueCell(Run& run) {
-    run.out.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", kValueColour);
+    run.out.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", kAdminValueColour);
 }
 
 std::string FolderPictureDir(const Run& run, int folderNo) {
@@ -96,11 +62,11 @@ void WriteFolderTable(Run& run, bool actions, int marked) {
     const std::vector<FolderRecord>& tree = FolderTree(run);
     for (int p = 1; p <= static_cast<int>(tree.size()); ++p) {
         const FolderRecord& f = tree[p - 1];
-        const char* colour = p == marked ? kMarkColour : kValueColour;
+        const char* colour = p == marked ? kAdminMarkColour : kAdminValueColour;
         const std::string name = HtmlEscape(f.name);
         o << "<TR>\n";
         o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">%d</TD>\n", colour, p);
-        o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">%d</TD>\n", kValueColour, f.folderNo);
+        o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">%d</TD>\n", kAdminValueColour, f.folderNo);
         o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", colour);
         for (int d = 0; d < f.indentation; ++d) o << "&nbsp;&nbsp;";
         const FolderSettings* fs = CachedFolderSettings(run, f.folderNo);
@@ -119,7 +85,7 @@ void WriteFolderTable(Run& run, bool actions, int marked) {
                          {"BORDACCESS", "FOLDER_NO", f.folderNo, "bot0002.gif"},
                          {"BORDMOVE", "DISPNO", p, "bot0003.gif"}};
             for (const auto& l : links) {
-                o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">\n", kValueColour);
+                o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">\n", kAdminValueColour);
                 o.Printf("<A HREF=\"%s?SKEY=%s&JOB=%s&%s=%d\">", script.c_str(), key.c_str(), l.job,
                          l.field, l.value);
                 o.Printf("<IMG SRC=\"%s%s\" ALT=\"%s\" BORDER=0></A></TD>\n", web.c_str(), l.image,

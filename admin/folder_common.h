@@ -1,35 +1,20 @@
-// Pieces the folder administration pages share: the caller test, the body line, the refusal,
-// form frames, table cells and the folder table with its position options.
+// Pieces the folder administration pages share: form frames, table cells and the folder table
+// with its position options.
 #pragma once
 
 #include <string>
 
+#include "admin/common.h"
 #include "app/run.h"
 
-// Colours of label and heading cells, value cells and the highlighted row.
-inline constexpr const char* kLabelColour = "#E0FFFF";
-inline constexpr const char* kValueColour = "#FFFFFF";
-inline constexpr const char* kMarkColour = "#FFB6C1";
+// Built on the pieces every administration page shares (admin/common.h).
 
-// The caller is the system operator (user level 100 or more).
-bool IsOperator(const Run& run);
-
-// "\t\t<BODY BACKGROUND=..." with CG_FILE_WEB_PATH and BACK_GIF.
-void WriteAdminBody(Run& run);
-// Message 3, a back button labelled message 4, and the page end.
-void WriteAdminRefusal(Run& run);
-// "<FONT SIZE="5"><B>text</B></FONT>" and a line end; text is markup (a message).
-void WriteAdminTitle(Run& run, const std::string& text);
 // "<FONT SIZE="5"><B>(name) text</B></FONT>"; the name is escaped.
 void WriteFolderAdminTitle(Run& run, const std::string& name, const std::string& text);
 
 // A multipart form to the program with the hidden SKEY and JOB; formName, when given, becomes
 // its NAME.
 void OpenAdminForm(Run& run, const char* job, const char* formName = nullptr);
-// <INPUT TYPE="hidden" name=".." value=".."> as these pages write it; the value is escaped.
-void WriteAdminHidden(Run& run, const char* name, const std::string& value);
-// A form with the hidden fields and nothing but a submit button named SUB.
-void WriteButtonForm(Run& run, const char* job, const std::string& label);
 // The back button (message 4) that goes one page back.
 void WriteHistoryBack(Run& run);
 

@@ -36,7 +36,7 @@ constexpr size_t kUploadCapacity = 1000;
 const char* const kPictureFields[] = {"FILE1", "FILE2", "FILE3"};
 
 bool MayManage(Run& run, int folderNo) {
-    return IsOperator(run) || FolderRights(run, folderNo) >= kRightsManage;
+    return AdminIsOperator(run) || FolderRights(run, folderNo) >= kRightsManage;
 }
 
 // The folder's own background when it has one, else the system's, else no body line.
@@ -46,7 +46,7 @@ void WriteFolderBody(Run& run, int folderNo, const FolderSettings& fs) {
         run.out.Printf("\t\t<BODY BACKGROUND=\"%s%d/%s\" BGPROPERTIES=FIXED >\n", web.c_str(),
                        folderNo, PictureSrc(fs.BACKPIC).c_str());
     else if (!run.settings.BACK_GIF.empty())
-        WriteAdminBody(run);
+        AdminBodyLine(run);
 }
 
 // The end of both pages: opened from the folder list (no FROM) a way back to it.
@@ -144,10 +144,11 @@ void ShowFolderConfig(Run& run) {
     const FolderSettings fs = listed ? FolderSettingsOrEmpty(run, f) : FolderSettings{};
     WriteFolderBody(run, f, fs);
     if (!MayManage(run, f)) {
-        WriteAdminRefusal(run);
+        AdminRefusal(run);
         return;
     }
     WriteFolderAdminTitle(run, name, run.msg(190));
+    AdminWriteNote(run);
     OpenAdminForm(run, "BORDCONFIGWR", "INPUT");
     o.Printf("<INPUT TYPE=\"hidden\" name=\"FOLDER_NO\" value=\"%d\">\n", f);
     o << "<TABLE BORDER>\n";
@@ -159,7 +160,7 @@ void ShowFolderConfig(Run& run) {
     };
     o << "<TR>\n";
     WriteLabelCell(run, run.msg(211));
-    o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%d</TD>\n", kValueColour, f);
+    o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%d</TD>\n", kAdminValueColour, f);
     o << "</TR>\n";
     row(212);
     o.Printf("<INPUT TYPE=\"text\" NAME=\"NAME\" VALUE=\"%s\" SIZE=\"40\" MAXLENGTH=\"80\"></TD>\n",
@@ -233,18 +234,14 @@ int SaveFolderConfig(Run& run) {
     int refusal = kConfigSaved;
     if (!MayManage(run, f)) refusal = kConfigNoRights;
     else if (name.empty()) refusal = kConfigNoName;
-    else if (!IsStorableFolderName(name)) refusal = kConfigBadName;
-    for (const char* field : kPictureFields) {
-        std::string client, tempPath;
-        if (refusal == kConfigSaved && UploadOf(run, field, client, tempPath) &&
-            !IsPictureName(client))
-            refusal = kConfigBadPicture;
-    }
+    else if (AdminHasLineBreaker(name)) refusal = kConfigBadName;
     if (refusal != kConfigSaved) {
         DiscardPictureUploads(run);  // a refused save stores nothing, pictures included
         return refusal;
     }
 
+    // An upload whose name is no picture name is not placed; the rest is saved and the page
+    // that follows says so.
     const std::string dir = FolderPictureDir(run, f);
     std::string* pictures[] = {&in.TITLEPIC, &in.BACKPIC, &in.DIRPIC};
     for (int i = 0; i < 3; ++i) {
@@ -254,7 +251,8 @@ int SaveFolderConfig(Run& run) {
             unlink(tempPath.c_str());
             continue;
         }
-        TakePicture(run, kPictureFields[i], dir, *pictures[i]);
+        if (TakePicture(run, kPictureFields[i], dir, *pictures[i]) == PictureUpload::Refused)
+            AdminNotePictureRefused(run);
     }
 
     FolderRecord folder;
@@ -279,7 +277,7 @@ void ShowFolderAccess(Run& run) {
     const FolderSettings fs = FolderSettingsOrEmpty(run, f);
     WriteFolderBody(run, f, fs);
     if (!MayManage(run, f)) {
-        WriteAdminRefusal(run);
+        AdminRefusal(run);
         return;
     }
     const std::string name = FolderName(run, f);
@@ -289,19 +287,19 @@ void ShowFolderAccess(Run& run) {
     o << "<TABLE BORDER>\n";
 
     const auto emptyCell = [&] {
-        o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\"></TD>\n", kValueColour);
+        o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\"></TD>\n", kAdminValueColour);
     };
     const auto centredCell = [&] {
-        o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">\n", kValueColour);
+        o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">\n", kAdminValueColour);
     };
     o << "<TR>\n";
     WriteLabelCell(run, run.msg(225));
-    o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%d</TD>\n", kValueColour, f);
+    o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%d</TD>\n", kAdminValueColour, f);
     emptyCell();
     o << "</TR>\n"
       << "<TR>\n";
     WriteLabelCell(run, run.msg(226));
-    o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s</TD>\n", kValueColour,
+    o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">%s</TD>\n", kAdminValueColour,
              HtmlEscape(name).c_str());
     emptyCell();
     o << "</TR>\n"
@@ -310,7 +308,7 @@ void ShowFolderAccess(Run& run) {
     OpenValueCell(run);
     o.Printf("<INPUT TYPE=\"text\" NAME=\"READ_LEVEL\" VALUE=\"%d\" SIZE=\"10\" MAXLENGTH=\"3\"></TD>\n",
              fs.readLevel);
-    o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\" ROWSPAN=2 >", kValueColour);
+    o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\" ROWSPAN=2 >", kAdminValueColour);
     o.Printf("<INPUT TYPE=\"submit\" NAME=\"SUB1\" VALUE=\"%s\">", run.msg(229).c_str());
     o << "</TD>\n"
       << "</TR>\n"

@@ -28,9 +28,9 @@ bool OpenOperatorPage(Run& run, bool titleScript) {
                 << "// -->\n"
                 << "</SCRIPT>\n";
     }
-    WriteAdminBody(run);
-    if (IsOperator(run)) return true;
-    WriteAdminRefusal(run);
+    AdminBodyLine(run);
+    if (AdminIsOperator(run)) return true;
+    AdminRefusal(run);
     return false;
 }
 
@@ -58,19 +58,15 @@ void EndFormPage(Run& run) {
 
 }  // namespace
 
-bool IsStorableFolderName(const std::string& name) {
-    return name.find_first_of(",\r\n") == std::string::npos;
-}
-
 void ShowFolderAdminList(Run& run) {
     Output& o = run.out;
     WritePageHead(run);
-    WriteAdminBody(run);
-    if (!IsOperator(run)) {
-        WriteAdminRefusal(run);
+    AdminBodyLine(run);
+    if (!AdminIsOperator(run)) {
+        AdminRefusal(run);
         return;
     }
-    WriteAdminTitle(run, run.msg(184));
+    AdminTitle(run, 184);
     o << "<TABLE>\n"
       << "<TR>\n";
     const struct {
@@ -82,12 +78,12 @@ void ShowFolderAdminList(Run& run) {
         if (std::string_view(b.job) == "FOLDER_DOWNLOAD") {
             // A plain form: the answer is a download, not a page.
             o.Printf("<FORM ACTION=\"%s\" METHOD=POST >\n", ScriptAttr(run).c_str());
-            WriteAdminHidden(run, "SKEY", run.login.SKEY);
-            WriteAdminHidden(run, "JOB", b.job);
+            AdminHidden(run, "SKEY", run.login.SKEY);
+            AdminHidden(run, "JOB", b.job);
             o.Printf("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\">\n", run.msg(b.label).c_str());
             o << "</FORM>\n";
         } else {
-            WriteButtonForm(run, b.job, run.msg(b.label));
+            AdminButtonForm(run, b.job, b.label);
         }
         o << "</TD>\n";
     }
@@ -101,8 +97,8 @@ void ShowFolderAdminList(Run& run) {
       << "<TR>\n";
     WriteHeadingCell(run, run.msg(244));
     o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\"><INPUT TYPE=\"FILE\" NAME=\"FILE1\"></TD>",
-             kValueColour);
-    o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">", kValueColour);
+             kAdminValueColour);
+    o.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"CENTER\">", kAdminValueColour);
     o.Printf("<INPUT TYPE=\"submit\" name=\"SUB\" VALUE=\"%s\"></TD>\n", run.msg(245).c_str());
     o << "</TR>\n"
       << "</TABLE>\n"
@@ -114,7 +110,7 @@ void ShowFolderAdminList(Run& run) {
 void ShowNewFolderForm(Run& run) {
     Output& o = run.out;
     if (!OpenOperatorPage(run, true)) return;
-    WriteAdminTitle(run, run.msg(193));
+    AdminTitle(run, 193);
     o << "<P>\n"
       << "<TABLE BORDER>\n";
     WriteFolderTable(run, false);
@@ -155,14 +151,14 @@ void ShowNewFolderForm(Run& run) {
 }
 
 int CreateFolderJob(Run& run) {
-    if (!IsOperator(run)) return kNewFolderDone;  // the folder list that follows refuses
+    if (!AdminIsOperator(run)) return kNewFolderDone;  // the folder list that follows refuses
     const int position = IntField(run, "DISPNO", kNumberCapacity);
     const int place = IntField(run, "CLASS", kNumberCapacity);
     const int kind = IntField(run, "MODE", kNumberCapacity);
     FolderRecord folder;
     folder.name = GetField(run.fields, "NAME", 0, kNameCapacity);
     if (folder.name.empty()) return kNewFolderNoName;
-    if (!IsStorableFolderName(folder.name)) return kNewFolderBadName;
+    if (AdminHasLineBreaker(folder.name)) return kNewFolderBadName;
     if (kind != kFolderDir && kind != kFolderBoard && kind != kFolderChat) return kNewFolderBadKind;
     folder.kind = kind;
 
@@ -179,7 +175,7 @@ int CreateFolderJob(Run& run) {
 void ShowDeleteFolderForm(Run& run) {
     Output& o = run.out;
     if (!OpenOperatorPage(run, false)) return;
-    WriteAdminTitle(run, run.msg(208));
+    AdminTitle(run, 208);
     o << "<P>\n"
       << "<TABLE BORDER>\n";
     WriteFolderTable(run, false);
@@ -200,7 +196,7 @@ void ShowDeleteFolderForm(Run& run) {
 }
 
 int DeleteFolderJob(Run& run) {
-    if (!IsOperator(run)) return 0;
+    if (!AdminIsOperator(run)) return 0;
     const int position = IntField(run, "DISPNO", kNumberCapacity);
     std::vector<int32_t> removed;
     const int rc = DeleteFolderSubtree(run.dataDir(), position, removed);
@@ -248,7 +244,7 @@ void ShowMoveFolderForm(Run& run) {
 }
 
 int MoveFolderJob(Run& run) {
-    if (!IsOperator(run)) return -1;
+    if (!AdminIsOperator(run)) return -1;
     const int source = IntField(run, "SRC_DISPNO", kNumberCapacity);
     const int target = IntField(run, "DISPNO", kNumberCapacity);
     const int place = IntField(run, "CLASS", kNumberCapacity);

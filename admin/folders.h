@@ -25,6 +25,3 @@ int DeleteFolderJob(Run& run);
 // folder that is not a directory), -3 (into the moved folder's own subtree).
 void ShowMoveFolderForm(Run& run);
 int MoveFolderJob(Run& run);
-
-// True when name may be stored in a line of the folder tree: no comma, no line break.
-bool IsStorableFolderName(const std::string& name);

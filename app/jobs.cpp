@@ -6,6 +6,10 @@
 #include "admin/export.h"
 #include "admin/folderconfig.h"
 #include "admin/folders.h"
+#include "admin/groups.h"
+#include "admin/menu.h"
+#include "admin/system.h"
+#include "admin/users.h"
 #include "app/menu.h"
 #include "app/result.h"
 #include "app/session.h"
@@ -13,6 +17,7 @@
 #include "board/detail.h"
 #include "board/list.h"
 #include "board/post.h"
+#include "chat/chat.h"
 
 // Message numbers in the table are written as msg(N), as everywhere else in the program.
 static constexpr int msg(int n) { return n; }
@@ -35,6 +40,7 @@ static std::vector<JobOutcome> UserSaveOutcomes(const char* savedPage, const cha
         {-3, nullptr, msg(109), msg(182)}, {-4, nullptr, msg(109), msg(312)},
         {-5, nullptr, msg(109), msg(327)}, {-6, nullptr, msg(109), msg(362)},
         {-7, nullptr, msg(109), msg(363)}, {-8, nullptr, msg(109), msg(364)},
+        {kUserNotStored, nullptr, msg(109), msg(382)},
     };
 }
 
@@ -48,45 +54,49 @@ const std::vector<JobRoute>& JobTable() {
         {.job = "BORDWRITEFIN", .page = ShowPostingClosePage},  // also served before any login
 
         // Own data and unread settings
-        {.job = "MYDATA", .page = nullptr /* own-profile page */, .allowed = MayEditOwnData},
+        {.job = "MYDATA", .page = ShowOwnProfile, .allowed = MayEditOwnData},
         {.job = "SETNOREAD", .page = nullptr /* unread settings page */},
         {.job = "SETNOREAD_WR", .write = nullptr /* save unread settings */, .then = "SETNOREAD"},
 
         // Administration
-        {.job = "ADMIN", .page = nullptr /* administration menu */},
-        {.job = "SYSTEM", .page = nullptr /* system settings form */},
-        {.job = "SYSTEMUPDATE", .write = nullptr /* save system settings */, .then = "SYSTEM",
+        {.job = "ADMIN", .page = ShowAdminMenu},
+        {.job = "SYSTEM", .page = ShowSystemPage},
+        {.job = "SYSTEMUPDATE", .write = SaveSystemSettings, .then = "SYSTEM",
+         .outcomes = {{kSettingsRefused, nullptr, msg(108), msg(362)},
+                      {kSettingsNotWritten, nullptr, msg(108), msg(382)}},
          .reloadSettings = true},
-        {.job = "USERLIST", .page = nullptr /* user list */},
-        {.job = "USERMENT", .page = nullptr /* user edit page */},
-        {.job = "USERWR", .write = nullptr /* save user */,
+        {.job = "USERLIST", .page = ShowUserList},
+        {.job = "USERMENT", .page = ShowUserEditPage},
+        {.job = "USERWR", .write = SaveUser,
          .outcomes = UserSaveOutcomes("USERMENT", "USERLIST")},
-        {.job = "NEWUSERWR", .write = nullptr /* save user */,
+        {.job = "NEWUSERWR", .write = SaveUser,
          .outcomes = UserSaveOutcomes("USERMENT", "USERLIST")},
-        {.job = "MYDATAWR", .write = nullptr /* save user */,
-         .outcomes = UserSaveOutcomes("MYDATA", "MYDATA"), .allowed = MayEditOwnData},
-        {.job = "GROUPLIST", .page = nullptr /* group list */},
-        {.job = "NEWGROUP", .page = nullptr /* new group form */},
-        {.job = "NEWGROUPWR", .write = nullptr /* create group */,
+        {.job = "MYDATAWR", .write = SaveUser,
+         .outcomes = UserSaveOutcomes("MYDATA", "MYDATA")},  // refuses itself (-1) while MYDATA is 1
+        {.job = "GROUPLIST", .page = ShowGroupList},
+        {.job = "NEWGROUP", .page = ShowNewGroupPage},
+        {.job = "NEWGROUPWR", .write = SaveGroupJob,
          .outcomes = {{0, "GROUPLIST", 0, 0}, {2, nullptr, msg(154), msg(156)},
-                      {3, nullptr, msg(154), msg(157)}, {4, nullptr, msg(154), msg(158)}}},
-        {.job = "EDITGROUP", .page = nullptr /* edit group form */},
-        {.job = "DELGROUP", .page = nullptr /* delete-group page */},
-        {.job = "DELGROUPWR", .write = nullptr /* delete group */, .then = "GROUPLIST"},
+                      {3, nullptr, msg(154), msg(157)}, {4, nullptr, msg(154), msg(158)},
+                      {kGroupNameRefused, nullptr, msg(154), msg(362)},
+                      {kGroupNotStored, nullptr, msg(154), msg(382)}}},
+        {.job = "EDITGROUP", .page = ShowEditGroupPage},
+        {.job = "DELGROUP", .page = ShowDeleteGroupPage},
+        {.job = "DELGROUPWR", .write = DeleteGroupJob, .then = "GROUPLIST"},
         {.job = "FOLDERLIST", .page = ShowFolderAdminList},
         {.job = "NEWFOLDER", .page = ShowNewFolderForm},
         {.job = "NEWFOLDERWR", .write = CreateFolderJob,
          .outcomes = {{0, "FOLDERLIST", 0, 0}, {1, nullptr, msg(193), msg(206)},
                       {2, nullptr, msg(193), msg(207)}, {3, nullptr, msg(193), msg(362)},
-                      {4, nullptr, msg(193), msg(385)}, {-1, nullptr, msg(193), msg(387)}}},
+                      {4, nullptr, msg(193), msg(385)}, {-1, nullptr, msg(193), msg(382)}}},
         {.job = "DELFOLDER", .page = ShowDeleteFolderForm},
         {.job = "DELFOLDERWR", .write = DeleteFolderJob, .then = "FOLDERLIST",
-         .outcomes = {{-1, nullptr, msg(208), msg(387)}}},
+         .outcomes = {{-1, nullptr, msg(208), msg(382)}}},
         {.job = "BORDCONFIG", .page = ShowFolderConfig},
         {.job = "BORDCONFIGWR", .write = SaveFolderConfig,
          .outcomes = {{0, "BORDCONFIG", 0, 0}, {-1, nullptr, msg(109), msg(3)},
                       {-2, nullptr, msg(190), msg(206)}, {-3, nullptr, msg(190), msg(362)},
-                      {-4, nullptr, msg(190), msg(380)}, {-5, nullptr, msg(190), msg(387)}}},
+                      {-4, nullptr, msg(190), msg(382)}}},
         {.job = "BORDACCESS", .page = ShowFolderAccess},
         {.job = "BORDACCESSWR", .write = SaveFolderAccess,
          .outcomes = {{0, "BORDACCESS", 0, 0}, {-1, nullptr, msg(109), msg(3)}}},
@@ -96,7 +106,7 @@ const std::vector<JobRoute>& JobTable() {
                       {-2, nullptr, msg(239), msg(207)}, {-3, nullptr, msg(239), msg(242)}}},
         {.job = "FOLDER_DOWNLOAD", .page = ExportFolderTree},
         {.job = "FOLDER_UPLOAD", .write = ImportFolderTree, .then = "FOLDERLIST",
-         .outcomes = {{-1, nullptr, msg(184), msg(387)}, {-2, nullptr, msg(184), msg(386)}}},
+         .outcomes = {{-1, nullptr, msg(184), msg(382)}, {-2, nullptr, msg(184), msg(386)}}},
         {.job = "AccessLogDISP", .page = ShowAccessLogMenu},
         {.job = "AccessLogDOWNLOAD", .page = DownloadAccessLog},
         {.job = "AccessLogLastLogin", .page = ShowLastLogins},
@@ -132,9 +142,9 @@ const std::vector<JobRoute>& JobTable() {
         {.job = "BATCH_UPLOAD_WR", .page = nullptr /* batch upload, writes its own page */},
 
         // Chat
-        {.job = "CHAT", .page = nullptr /* chat frames */},
-        {.job = "CHAT_UP", .page = nullptr /* chat input frame */},
-        {.job = "CHAT_DOWN", .page = nullptr /* chat log frame */},
+        {.job = "CHAT", .page = ShowChatFrames},
+        {.job = "CHAT_UP", .page = ShowChatInput},
+        {.job = "CHAT_DOWN", .page = ShowChatLog},
     };
     // clang-format on
     return table;

@@ -162,7 +162,7 @@ int AclsWithoutFolders(const std::string& dataDir, const std::vector<int32_t>& f
     return 0;
 }
 
-int DeleteUserAclsEverywhere(const std::string& dataDir, const std::string& userId) {
+int DeleteUserAclsOfUser(const std::string& dataDir, const std::string& userId) {
     const std::string key = UserKey(userId);
     return DeleteRecords(dataDir, kUserAclFile, kUserAclTemp, kUserAclEntrySize,
                          [&](std::string_view r) { return GetSlotText(r, 4, kAclUserIdSize) == key; });

@@ -65,5 +65,6 @@ int DeleteUserAcl(const std::string& dataDir, int folderNo, const std::string& u
 int AclsWithoutFolders(const std::string& dataDir, const std::vector<int32_t>& folders,
                        std::vector<FileReplacement>& files);
 
-// Drops the user id's entries (exact compare) of every folder. 0 when one was dropped, else -1.
-int DeleteUserAclsEverywhere(const std::string& dataDir, const std::string& userId);
+// Drops every entry of the user id (exact compare) in every folder, in one rewrite (a deleted
+// user leaves no rights behind). 0 when one was dropped, else -1.
+int DeleteUserAclsOfUser(const std::string& dataDir, const std::string& userId);

@@ -81,7 +81,7 @@ TEST_F(FolderConfigTest, RefusedSavesStoreNothingAndUploadedPicturesTakeTheirCli
         std::string name, picture;
         int refusal;
     } refused[] = {{"", "C:\\p\\ok.gif", 206}, {"a,b", "C:\\p\\ok.gif", 362},
-                   {"a\nb", "ok.gif", 362}, {"Fine", "C:\\p\\page.html", 380}};
+                   {"a\nb", "ok.gif", 362}};
     for (const auto& r : refused) {
         SCOPED_TRACE(r.name + " " + r.picture);
         const std::string page = Multipart("BORDCONFIGWR", {{"FOLDER_NO", "2"},
@@ -92,10 +92,18 @@ TEST_F(FolderConfigTest, RefusedSavesStoreNothingAndUploadedPicturesTakeTheirCli
         EXPECT_FALSE(std::filesystem::exists(inst.webDir + "2"));
         EXPECT_FALSE(UploadsLeft());
     }
-    Multipart("BORDCONFIGWR", {{"FOLDER_NO", "2"}, {"NAME", "B"}, {"BACKPIC", "typed.gif"},
-                               {"@FILE2", "C:\\pics\\wall.png|PNGDATA"}});
+    // A picture with a picture name replaces what was typed; one without is not placed, the
+    // rest is saved and the page says why.
+    const std::string page = Multipart(
+        "BORDCONFIGWR", {{"FOLDER_NO", "2"}, {"NAME", "Renamed"}, {"BACKPIC", "typed.gif"},
+                         {"TITLEPIC", "title.gif"}, {"@FILE1", "C:\\p\\page.html|<script>"},
+                         {"@FILE2", "C:\\pics\\wall.png|PNGDATA"}});
+    EXPECT_TRUE(Has(page, "</B></FONT>\n<FONT COLOR=\"RED\"><B>" + inst.msg(380) + "</B></FONT><BR>\n"));
     EXPECT_EQ(Stored(2).BACKPIC, "wall.png");
+    EXPECT_EQ(Stored(2).TITLEPIC, "title.gif");
+    EXPECT_EQ(Tree()[1], " Renamed,2,Board,");
     EXPECT_EQ(ReadFileBytes(inst.webDir + "2/wall.png"), "PNGDATA");
+    EXPECT_FALSE(std::filesystem::exists(inst.webDir + "2/page.html"));
     EXPECT_FALSE(UploadsLeft());
 }
 
