@@ -148,6 +148,7 @@ void ShowLastLogins(Run& run) {
 int DeleteLoggedUsers(Run& run) {
     if (!AdminIsOperator(run)) return 0;  // the summary that follows refuses
     const std::string& dataDir = run.dataDir();
+    DataLock lock(dataDir);  // each user goes from every file before anyone else writes
     for (int k = 0;; ++k) {
         const std::string id = GetField(run.fields, "USER_ID", k, kUserIdCapacity + 1);
         if (id.empty()) break;

@@ -19,8 +19,7 @@ protected:
         inst.WriteFolders(lines);
         for (const std::string& l : lines) {
             FolderRecord f;
-            ASSERT_TRUE(ParseFolderLine(l, f));
-            inst.WriteFolderSettings(f.folderNo, 1, 1);
+            if (ParseFolderLine(l, f)) inst.WriteFolderSettings(f.folderNo, 1, 1);
         }
     }
 };
@@ -101,6 +100,9 @@ TEST_F(FolderAdminTest, CreateAtEveryPlacementAndRefuseWhatCannotBeStored) {
                                                     "D,4,Board,", "X,5,Board,"}, 0},
         {ab, "DISPNO=1&CLASS=1&MODE=2&NAME=X", {"A,1,Dir,", " B,2,Board,", " X,3,Board,"}, 0},
         {{}, "DISPNO=0&CLASS=1&MODE=2&NAME=First", {"First,1,Board,"}, 0},
+        // Positions count folders, not lines: a line that is no folder is passed over.
+        {{"A,1,Dir,", "junk", " B,2,Board,"}, "DISPNO=2&CLASS=1&MODE=2&NAME=X",
+         {"A,1,Dir,", "junk", " B,2,Board,", " X,3,Board,"}, 0},
         {kTree, "DISPNO=4&CLASS=2&MODE=2&NAME=X", {}, 207},
         {kTree, "DISPNO=9&CLASS=1&MODE=2&NAME=X", {}, 207},
         {kTree, "DISPNO=1&CLASS=1&MODE=2&NAME=", {}, 206},
@@ -167,9 +169,12 @@ TEST_F(FolderAdminTest, DeleteTakesTheSubtreeWithItsFilesSettingsAndAccessLists)
     ASSERT_EQ(ReadUserAcls(inst.dataDir).size(), 1u);
     EXPECT_EQ(ReadUserAcls(inst.dataDir)[0].folderNo, 4);
 
-    // A position with no folder deletes nothing.
+    // A position with no folder deletes nothing; positions count folders, not lines.
     Job("DELFOLDERWR", "&DISPNO=5");
     EXPECT_EQ(Tree(), Lines({"D,4,Board,"}));
+    Plant({"junk", "A,1,Board,", "B,2,Board,"});
+    Job("DELFOLDERWR", "&DISPNO=2");
+    EXPECT_EQ(Tree(), Lines({"junk", "A,1,Board,"}));
 }
 
 TEST_F(FolderAdminTest, MoveKeepsTheBlockShapeAndRefusesItsOwnSubtree) {
