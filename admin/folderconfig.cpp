@@ -49,6 +49,18 @@ void WriteFolderBody(Run& run, int folderNo, const FolderSettings& fs) {
         AdminBodyLine(run);
 }
 
+// The form of both pages: hidden SKEY, FOLDER_NO and JOB in this order.
+void OpenFolderForm(Run& run, const char* job, int folderNo, const char* formName = nullptr) {
+    if (formName != nullptr)
+        run.out.Printf("<FORM NAME=\"%s\" ENCTYPE=\"multipart/form-data\" ACTION=\"%s\" METHOD=POST >\n",
+                       formName, ScriptAttr(run).c_str());
+    else
+        AdminFormLine(run);
+    AdminHidden(run, "SKEY", run.login.SKEY);
+    run.out.Printf("<INPUT TYPE=\"hidden\" name=\"FOLDER_NO\" value=\"%d\">\n", folderNo);
+    AdminHidden(run, "JOB", job);
+}
+
 // The end of both pages: opened from the folder list (no FROM) a way back to it.
 void EndFolderPage(Run& run, bool fromList, int label) {
     Output& o = run.out;
@@ -149,8 +161,7 @@ void ShowFolderConfig(Run& run) {
     }
     WriteFolderAdminTitle(run, name, run.msg(190));
     AdminWriteNote(run);
-    OpenAdminForm(run, "BORDCONFIGWR", "INPUT");
-    o.Printf("<INPUT TYPE=\"hidden\" name=\"FOLDER_NO\" value=\"%d\">\n", f);
+    OpenFolderForm(run, "BORDCONFIGWR", f, "INPUT");
     o << "<TABLE BORDER>\n";
 
     const auto row = [&](int label) {
@@ -282,8 +293,7 @@ void ShowFolderAccess(Run& run) {
     }
     const std::string name = FolderName(run, f);
     WriteFolderAdminTitle(run, name, run.msg(191));
-    OpenAdminForm(run, "BORDACCESSWR");
-    o.Printf("<INPUT TYPE=\"hidden\" name=\"FOLDER_NO\" value=\"%d\">\n", f);
+    OpenFolderForm(run, "BORDACCESSWR", f);
     o << "<TABLE BORDER>\n";
 
     const auto emptyCell = [&] {

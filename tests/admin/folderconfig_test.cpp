@@ -60,6 +60,10 @@ TEST_F(FolderConfigTest, SettingsAndLevelsAreSavedEachWithoutTheOther) {
     EXPECT_EQ(Tree()[1], " New <name>,2,Board,");
     // The settings page follows, with every value escaped and the options in stored order.
     EXPECT_TRUE(Has(page, "\t\t<BODY BACKGROUND=\"/web/2/b.gif\" BGPROPERTIES=FIXED >\n"));
+    EXPECT_TRUE(Has(page, "<FORM NAME=\"INPUT\" ENCTYPE=\"multipart/form-data\" ACTION=\"boardcgi.cgi\" "
+                          "METHOD=POST >\n<INPUT TYPE=\"hidden\" name=\"SKEY\" value=\"" + key +
+                          "\">\n<INPUT TYPE=\"hidden\" name=\"FOLDER_NO\" value=\"2\">\n"
+                          "<INPUT TYPE=\"hidden\" name=\"JOB\" value=\"BORDCONFIGWR\">\n<TABLE BORDER>\n"));
     EXPECT_TRUE(Has(page, "NAME=\"NAME\" VALUE=\"New &lt;name&gt;\""));
     EXPECT_TRUE(Has(page, ">&lt;/TEXTAREA&gt;q\r</TEXTAREA>"));
     EXPECT_TRUE(Has(page, "<SELECT NAME=\"READ_CHK\" >\n<OPTION VALUE=\"2\">" + inst.msg(218) +
