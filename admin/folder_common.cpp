@@ -2,6 +2,7 @@
 
 #include "board/common.h"
 #include "cgi/html.h"
+#include "cgi/request.h"
 
 void WriteFolderAdminTitle(Run& run, const std::string& name, const std::string& text) {
     run.out.Printf("<FONT SIZE=\"5\"><B>(%s) %s</B></FONT>\n", HtmlEscape(name).c_str(),
@@ -35,6 +36,12 @@ void WriteHeadingCell(Run& run, const std::string& text) {
 
 void OpenValueCell(Run& run) {
     run.out.Printf("\t<TD NOWRAP BGCOLOR=\"%s\" ALIGN=\"LEFT\">", kAdminValueColour);
+}
+
+std::string RequestedFolderName(Run& run) {
+    std::string name = GetField(run.fields, "NAME", 0, 82);
+    name.erase(0, name.find_first_not_of(' '));
+    return name;
 }
 
 std::string FolderPictureDir(const Run& run, int folderNo) {

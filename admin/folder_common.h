@@ -31,6 +31,10 @@ void WriteFolderTable(Run& run, bool actions, int marked = 0);
 // One <OPTION> per folder: its position and "position:name".
 void WritePositionOptions(Run& run);
 
+// The folder name of the request's NAME field (at most 81 bytes) without leading blanks: in the
+// tree file, blanks in front of a name are its depth.
+std::string RequestedFolderName(Run& run);
+
 // The picture directory of a folder: CG_FILE_PATH + number + "/".
 std::string FolderPictureDir(const Run& run, int folderNo);
 // A picture name as it goes into a src attribute.

@@ -23,7 +23,6 @@ namespace {
 constexpr size_t kFolderNoCapacity = 1000;
 constexpr size_t kFolderNoSaveCapacity = 10002;
 constexpr size_t kFromCapacity = 20;
-constexpr size_t kNameCapacity = 82;
 constexpr size_t kNumberCapacity = 100;
 constexpr size_t kPictureCapacity = 252;
 constexpr size_t kTextCapacity = 10001;
@@ -230,7 +229,7 @@ void ShowFolderConfig(Run& run) {
 int SaveFolderConfig(Run& run) {
     const int f = IntField(run, "FOLDER_NO", kFolderNoSaveCapacity);
     FolderSettings in;
-    const std::string name = GetField(run.fields, "NAME", 0, kNameCapacity);
+    const std::string name = RequestedFolderName(run);
     in.ADD_MAX = IntField(run, "ADD_MAX", kNumberCapacity);
     in.READ_CHK = IntField(run, "READ_CHK", kNumberCapacity);
     in.REWRITE_FLG = IntField(run, "REWRITE_FLG", kNumberCapacity);

@@ -11,7 +11,6 @@
 namespace {
 
 constexpr size_t kNumberCapacity = 100;
-constexpr size_t kNameCapacity = 82;
 
 // Page head, body line and, for a caller who is not the operator, the refusal. false when
 // the page has ended there.
@@ -156,7 +155,7 @@ int CreateFolderJob(Run& run) {
     const int place = IntField(run, "CLASS", kNumberCapacity);
     const int kind = IntField(run, "MODE", kNumberCapacity);
     FolderRecord folder;
-    folder.name = GetField(run.fields, "NAME", 0, kNameCapacity);
+    folder.name = RequestedFolderName(run);
     if (folder.name.empty()) return kNewFolderNoName;
     if (AdminHasLineBreaker(folder.name)) return kNewFolderBadName;
     if (kind != kFolderDir && kind != kFolderBoard && kind != kFolderChat) return kNewFolderBadKind;

@@ -100,6 +100,9 @@ TEST_F(FolderAdminTest, CreateAtEveryPlacementAndRefuseWhatCannotBeStored) {
                                                     "D,4,Board,", "X,5,Board,"}, 0},
         {ab, "DISPNO=1&CLASS=1&MODE=2&NAME=X", {"A,1,Dir,", " B,2,Board,", " X,3,Board,"}, 0},
         {{}, "DISPNO=0&CLASS=1&MODE=2&NAME=First", {"First,1,Board,"}, 0},
+        // Blanks in front of a name would read back as depth.
+        {{"A,1,Dir,"}, "DISPNO=1&CLASS=2&MODE=2&NAME=+++X", {"A,1,Dir,", " X,2,Board,"}, 0},
+        {kTree, "DISPNO=1&CLASS=1&MODE=2&NAME=+++", {}, 206},
         // Positions count folders, not lines: a line that is no folder is passed over.
         {{"A,1,Dir,", "junk", " B,2,Board,"}, "DISPNO=2&CLASS=1&MODE=2&NAME=X",
          {"A,1,Dir,", "junk", " B,2,Board,", " X,3,Board,"}, 0},
