@@ -13,10 +13,14 @@
 #include "app/menu.h"
 #include "app/result.h"
 #include "app/session.h"
+#include "board/applications.h"
+#include "board/batch.h"
 #include "board/delete.h"
 #include "board/detail.h"
 #include "board/list.h"
 #include "board/post.h"
+#include "board/search.h"
+#include "board/unread.h"
 #include "chat/chat.h"
 
 // Message numbers in the table are written as msg(N), as everywhere else in the program.
@@ -55,8 +59,8 @@ const std::vector<JobRoute>& JobTable() {
 
         // Own data and unread settings
         {.job = "MYDATA", .page = ShowOwnProfile, .allowed = MayEditOwnData},
-        {.job = "SETNOREAD", .page = nullptr /* unread settings page */},
-        {.job = "SETNOREAD_WR", .write = nullptr /* save unread settings */, .then = "SETNOREAD"},
+        {.job = "SETNOREAD", .page = ShowUnreadSettings},
+        {.job = "SETNOREAD_WR", .write = SaveUnreadSettings, .then = "SETNOREAD"},
 
         // Administration
         {.job = "ADMIN", .page = ShowAdminMenu},
@@ -123,23 +127,23 @@ const std::vector<JobRoute>& JobTable() {
         {.job = "DETAILS", .page = ShowMessageDetail},
         {.job = "DELMSG", .write = DeleteMessage, .then = "ROOM"},
         {.job = "BORDALLFLG", .write = MarkFolderRead, .then = "ROOM"},
-        {.job = "IDSINSEI", .page = nullptr /* ID application form */},
-        {.job = "IDSINSEIWR", .write = nullptr /* save ID application */,
+        {.job = "IDSINSEI", .page = ShowApplicationForm},
+        {.job = "IDSINSEIWR", .write = SaveApplication,
          .outcomes = {{0, "IDSINSEIlist", 0, 0}, {-1, nullptr, msg(311), msg(181)},
                       {-2, nullptr, msg(311), msg(182)}, {-3, nullptr, msg(311), msg(312)},
                       {-4, nullptr, msg(311), msg(313)}, {-5, nullptr, msg(311), msg(327)},
                       {-6, nullptr, msg(311), msg(362)}, {-7, nullptr, msg(311), msg(363)},
                       {-8, nullptr, msg(311), msg(364)}}},
-        {.job = "IDSINSEIlist", .page = nullptr /* application list */},
-        {.job = "IDSINSEIlist2", .page = nullptr /* pending applications */},
-        {.job = "IDSINSEIsysopWR", .write = nullptr /* decide applications */,
+        {.job = "IDSINSEIlist", .page = ShowApplicationList},
+        {.job = "IDSINSEIlist2", .page = ShowPendingApplications},
+        {.job = "IDSINSEIsysopWR", .write = DecideApplications,
          .then = "IDSINSEIlist2"},
-        {.job = "NRDETAILS", .page = nullptr /* unread messages */},
-        {.job = "NRDETAILSWR", .write = nullptr /* save unread marks */, .then = "NRDETAILS"},
-        {.job = "SEARCH", .page = nullptr /* search form */},
-        {.job = "SEARCHDISP", .page = nullptr /* search results */},
-        {.job = "BATCH_UPLOAD", .page = nullptr /* batch upload form */},
-        {.job = "BATCH_UPLOAD_WR", .page = nullptr /* batch upload, writes its own page */},
+        {.job = "NRDETAILS", .page = ShowUnreadMessages},
+        {.job = "NRDETAILSWR", .write = SaveUnreadMarks, .then = "NRDETAILS"},
+        {.job = "SEARCH", .page = ShowSearchForm},
+        {.job = "SEARCHDISP", .page = ShowSearchResults},
+        {.job = "BATCH_UPLOAD", .page = ShowBatchUploadForm},
+        {.job = "BATCH_UPLOAD_WR", .page = BatchUpload},  // writes its own page
 
         // Chat
         {.job = "CHAT", .page = ShowChatFrames},
