@@ -60,6 +60,12 @@ void OpenFolderForm(Run& run, const char* job, int folderNo, const char* formNam
     AdminHidden(run, "JOB", job);
 }
 
+// Opened from the folder list (no FROM) the pages lead back to it; the list is the operator's
+// alone, so a folder manager (whose saves come back without FROM) is not sent to a refusal.
+bool OfferFolderList(Run& run) {
+    return GetField(run.fields, "FROM", 0, kFromCapacity).empty() && AdminIsOperator(run);
+}
+
 // The end of both pages: opened from the folder list (no FROM) a way back to it.
 void EndFolderPage(Run& run, bool fromList, int label) {
     Output& o = run.out;
@@ -137,7 +143,7 @@ std::string LevelLabel(Run& run, int level) {
 void ShowFolderConfig(Run& run) {
     Output& o = run.out;
     const int f = IntField(run, "FOLDER_NO", kFolderNoCapacity);
-    const bool fromList = GetField(run.fields, "FROM", 0, kFromCapacity).empty();
+    const bool fromList = OfferFolderList(run);
     WritePageHead(run);
     o << "<SCRIPT Language=\"JavaScript\">\n"
       << "<!--\n"
@@ -282,7 +288,7 @@ int SaveFolderConfig(Run& run) {
 void ShowFolderAccess(Run& run) {
     Output& o = run.out;
     const int f = IntField(run, "FOLDER_NO", kFolderNoCapacity);
-    const bool fromList = GetField(run.fields, "FROM", 0, kFromCapacity).empty();
+    const bool fromList = OfferFolderList(run);
     WritePageHead(run);
     const FolderSettings fs = FolderSettingsOrEmpty(run, f);
     WriteFolderBody(run, f, fs);

@@ -41,6 +41,8 @@ TEST_F(FolderConfigTest, AManagerEditsHisOwnFolderOnly) {
     Job("BORDACCESSWR", "&FOLDER_NO=2&SUB1=x&READ_LEVEL=0&WRITE_LEVEL=1", mgr);
     EXPECT_EQ(Tree()[1], " Renamed,2,Board,");
     EXPECT_EQ(Stored(2).ADD_MAX, 2);
+    // The folder list is not his: no way back to it.
+    EXPECT_FALSE(Has(Job("BORDCONFIG", "&FOLDER_NO=2", mgr), "value=\"FOLDERLIST\""));
     EXPECT_EQ(Stored(2).readLevel, 0);
 }
 
