@@ -2,6 +2,7 @@
 
 #include "store/groups.h"
 #include "store/readmarks.h"
+#include "store/recordfile.h"
 
 const std::vector<FolderRecord>& FolderTree(Run& run) {
     RunCache& c = run.cache;
@@ -52,6 +53,41 @@ const std::vector<UserRecord>& ListedUsers(Run& run) {
         c.usersLoaded = true;
     }
     return c.users;
+}
+
+const UserRecord* NamedUser(Run& run, const std::string& id) {
+    RunCache& c = run.cache;
+    if (c.usersLoaded) {  // already unpacked whole: look there
+        for (const UserRecord& u : c.users)
+            if (u.USER_ID == id) return &u;
+    }
+    auto known = c.named.find(id);
+    if (known != c.named.end()) return known->second;
+    if (!c.userBytesLoaded) {
+        ReadWholeFile(DataFilePath(run.dataDir(), "user.mst"), c.userBytes);
+        c.userBytesLoaded = true;
+    }
+    std::string key = id;
+    UpperCaseId(key);
+    // Exact first (the common case), then as FindUser compares; only well-formed lines count.
+    const UserRecord* found = nullptr;
+    const std::vector<std::string_view> lines = SplitTextLines(c.userBytes);
+    for (int pass = 0; pass < 2 && found == nullptr; ++pass) {
+        for (std::string_view line : lines) {
+            const size_t comma = line.find(',');
+            if (comma == std::string_view::npos) continue;
+            std::string first = CutToSlot(line.substr(0, comma), kUserIdSize);
+            if (pass == 1) UpperCaseId(first);
+            if (first != (pass == 0 ? id : key)) continue;
+            auto user = std::make_unique<UserRecord>();
+            if (ParseUserLine(line, *user) != 0) continue;
+            found = user.get();
+            c.namedUsers.push_back(std::move(user));
+            break;
+        }
+    }
+    c.named.emplace(id, found);
+    return found;
 }
 
 const std::vector<int32_t>& CallerGroups(Run& run) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,10 @@ struct RunCache {
     std::map<int, int> unread;                 // folder number -> CountUnread of the caller
     bool usersLoaded = false;
     std::vector<UserRecord> users;             // user.mst in file order (board pages)
+    bool userBytesLoaded = false;
+    std::string userBytes;                     // user.mst as read, for looking up named users
+    std::map<std::string, const UserRecord*> named;  // id asked for -> user (nullptr: none)
+    std::vector<std::unique_ptr<UserRecord>> namedUsers;
 };
 
 struct Run {
@@ -73,6 +78,10 @@ std::vector<UserAclEntry> UserAclsOf(Run& run, int folderNo);
 std::vector<GroupAclEntry> GroupAclsOf(Run& run, int folderNo);
 // Every user of user.mst in file order, read once per run.
 const std::vector<UserRecord>& ListedUsers(Run& run);
+// The user a page names (a writer, say): the first well-formed line of user.mst whose id equals
+// id exactly, else the first whose id equals it as FindUser compares ids; nullptr when there is
+// none. user.mst is read once per run and only the lines asked for are unpacked.
+const UserRecord* NamedUser(Run& run, const std::string& id);
 // The caller's group memberships in file order (at most 9,999).
 const std::vector<int32_t>& CallerGroups(Run& run);
 // The caller's unread count of a board (CountUnread), read once per folder and run.

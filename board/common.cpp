@@ -40,6 +40,7 @@ static std::string UpperId(std::string id) {
 
 const UserRecord* FindListedUser(Run& run, const std::string& id) {
     if (id.empty()) return nullptr;
+    if (!run.cache.usersLoaded) return NamedUser(run, id);
     const std::vector<UserRecord>& users = ListedUsers(run);
     // Stored ids are compared exactly first (the common case), then as FindUser compares.
     for (const UserRecord& u : users)

@@ -11,6 +11,7 @@
 #include "cgi/request.h"
 #include "cgi/text.h"
 #include "store/readmarks.h"
+#include "store/recordfile.h"
 
 // Field capacities of the list page.
 static constexpr size_t kNumberCapacity = 1000;
@@ -52,6 +53,52 @@ std::vector<const MessageIndexEntry*> ListPageEntries(const std::vector<MessageI
         for (size_t k = first; k < index.size() && rows.size() < kRowsPerPage; ++k)
             rows.push_back(&index[k]);
     }
+    return rows;
+}
+
+// The rows of one page, unpacking only them: in thread order they are read at their offset;
+// by number the numbers alone are taken from one read of the index (the first record of each
+// number from 1 upward, as ByNumber orders them).
+static std::vector<MessageIndexEntry> PageRows(const std::string& dataDir, int folder, int mode,
+                                               int page) {
+    std::vector<MessageIndexEntry> rows;
+    if (page < 1) return rows;
+    const size_t first = static_cast<size_t>(page - 1) * kRowsPerPage;
+    if (mode != 2 && mode != 3)
+        return ReadMessagesAt(dataDir, folder, static_cast<long>(first), kRowsPerPage);
+    const std::string bytes = ReadRecordFile(MessageIndexPath(dataDir, folder), kMessageIndexEntrySize);
+    const size_t count = bytes.size() / kMessageIndexEntrySize;
+    auto numberAt = [&](size_t i) {
+        return GetInt32(std::string_view(bytes).substr(i * kMessageIndexEntrySize, 8), 4);
+    };
+    std::vector<size_t> picked;  // record positions of the page, ascending by number
+    int32_t top = 0;
+    for (size_t i = 0; i < count; ++i) top = std::max(top, numberAt(i));
+    if (static_cast<size_t>(top) <= 8 * count + 1024) {
+        // Numbers are dense: the first record of each number, found by number.
+        std::vector<int32_t> firstOf(static_cast<size_t>(top) + 1, -1);
+        for (size_t i = count; i-- > 0;)
+            if (numberAt(i) >= 1) firstOf[static_cast<size_t>(numberAt(i))] = static_cast<int32_t>(i);
+        size_t rank = 0;
+        for (size_t no = 1; no < firstOf.size() && picked.size() < kRowsPerPage; ++no) {
+            if (firstOf[no] < 0) continue;
+            if (rank++ >= first) picked.push_back(static_cast<size_t>(firstOf[no]));
+        }
+    } else {
+        std::vector<std::pair<int32_t, size_t>> all;
+        for (size_t i = 0; i < count; ++i)
+            if (numberAt(i) >= 1) all.emplace_back(numberAt(i), i);
+        std::sort(all.begin(), all.end());
+        all.erase(std::unique(all.begin(), all.end(),
+                              [](const auto& a, const auto& b) { return a.first == b.first; }),
+                  all.end());
+        for (size_t k = first; k < all.size() && picked.size() < kRowsPerPage; ++k)
+            picked.push_back(all[k].second);
+    }
+    for (size_t i : picked)
+        rows.push_back(UnpackMessageIndexEntry(
+            std::string_view(bytes).substr(i * kMessageIndexEntrySize, kMessageIndexEntrySize)));
+    if (mode == 3) std::reverse(rows.begin(), rows.end());
     return rows;
 }
 
@@ -282,8 +329,8 @@ void ShowFolderList(Run& run) {
         return;
     }
 
-    const std::vector<MessageIndexEntry> index = ReadMessageIndex(run.dataDir(), st.folderNo);
-    st.pages = ListPageCount(static_cast<int>(index.size()));
+    const int records = CountMessages(run.dataDir(), st.folderNo);
+    st.pages = ListPageCount(records);
     st.page = requestedPage < 1 ? st.pages : requestedPage;
     if (back && st.page > 1) --st.page;
     if (forward && st.page < st.pages) ++st.page;
@@ -309,7 +356,8 @@ void ShowFolderList(Run& run) {
                                     run.msg(265), run.msg(266), run.msg(267)};
     for (const std::string& h : headings) o << "<TD BGCOLOR=\"#E0FFFF\" NOWRAP>" << h << "</TD>\n";
     o << "</TR>\n";
-    for (const MessageIndexEntry* e : ListPageEntries(index, st.mode, st.page)) WriteRow(run, st, *e);
+    for (const MessageIndexEntry& e : PageRows(run.dataDir(), st.folderNo, st.mode, st.page))
+        WriteRow(run, st, e);
     o << "</TABLE>\n<P>\n";
 
     WriteLowerNavigation(run, st);

@@ -73,6 +73,21 @@ std::vector<MessageIndexEntry> ReadMessageIndex(const std::string& dataDir, int 
     return entries;
 }
 
+std::vector<MessageIndexEntry> ReadMessagesAt(const std::string& dataDir, int folder, long first,
+                                              long n) {
+    std::vector<MessageIndexEntry> out;
+    if (first < 0 || n <= 0) return out;
+    int fd = OpenRecordFile(MessageIndexPath(dataDir, folder));
+    if (fd < 0) return out;
+    std::string bytes;
+    ReadBytesAt(fd, static_cast<size_t>(first) * kMessageIndexEntrySize,
+                static_cast<size_t>(n) * kMessageIndexEntrySize, bytes);
+    close(fd);
+    for (std::string_view r : SplitRecords(bytes, kMessageIndexEntrySize))
+        out.push_back(UnpackMessageIndexEntry(r));
+    return out;
+}
+
 int CountMessages(const std::string& dataDir, int folder) {
     int fd = OpenRecordFile(MessageIndexPath(dataDir, folder));
     if (fd < 0) return 0;

@@ -42,6 +42,11 @@ std::string MessageIndexPath(const std::string& dataDir, int folder);
 // folder directory exists and the file does not).
 std::vector<MessageIndexEntry> ReadMessageIndex(const std::string& dataDir, int folder);
 
+// Up to n records from the 0-based position first, read at their offset (index.dat is created
+// empty when missing, as CountMessages does).
+std::vector<MessageIndexEntry> ReadMessagesAt(const std::string& dataDir, int folder, long first,
+                                              long n);
+
 // Number of records; 0 when the file cannot be opened. Creates an empty index.dat when missing.
 int CountMessages(const std::string& dataDir, int folder);
 
