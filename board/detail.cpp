@@ -160,11 +160,9 @@ void WriteAttachmentList(Run& run, int folderNo, const MessageIndexEntry& entry,
     }
 }
 
-void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
-                      const std::vector<MessageIndexEntry>& index) {
-    std::vector<const MessageIndexEntry*> thread;
-    for (const MessageIndexEntry& e : index)
-        if (e.threadNo == entry.threadNo) thread.push_back(&e);
+// The thread table of the thread's records in index order.
+static void WriteThreadRows(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
+                            const std::vector<const MessageIndexEntry*>& thread) {
     if (thread.size() < 2) return;
 
     Output& o = run.out;
@@ -201,13 +199,32 @@ void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, in
     o << "</TABLE>\n";
 }
 
+void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
+                      const std::vector<MessageIndexEntry>& index) {
+    std::vector<const MessageIndexEntry*> thread;
+    for (const MessageIndexEntry& e : index)
+        if (e.threadNo == entry.threadNo) thread.push_back(&e);
+    WriteThreadRows(run, folderNo, entry, linkMode, thread);
+}
+
+void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
+                      const RawMessageIndex& index) {
+    std::vector<MessageIndexEntry> records;
+    for (size_t i = 0; i < index.size(); ++i)
+        if (index.thread(i) == entry.threadNo) records.push_back(index.entry(i));
+    std::vector<const MessageIndexEntry*> thread;
+    for (const MessageIndexEntry& e : records) thread.push_back(&e);
+    WriteThreadRows(run, folderNo, entry, linkMode, thread);
+}
+
 void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode) {
     WriteThreadTable(run, folderNo, entry, linkMode, ReadMessageIndex(run.dataDir(), folderNo));
 }
 
-void WriteShownMessage(Run& run, int folderNo, const MessageIndexEntry& entry,
-                       const FolderSettings& settings, MessageView view, int linkMode,
-                       const std::vector<MessageIndexEntry>& index) {
+template <class Index>
+static void WriteShownMessageOf(Run& run, int folderNo, const MessageIndexEntry& entry,
+                                const FolderSettings& settings, MessageView view, int linkMode,
+                                const Index& index) {
     Output& o = run.out;
     const std::string colour = HtmlEscape(settings.FONTCOLOR);
     if (entry.deleted != 0) {
@@ -225,6 +242,78 @@ void WriteShownMessage(Run& run, int folderNo, const MessageIndexEntry& entry,
     // the unmatched end tag).
     if (!colour.empty()) o << "</FONT>\n";
     WriteThreadTable(run, folderNo, entry, linkMode, index);
+}
+
+void WriteShownMessage(Run& run, int folderNo, const MessageIndexEntry& entry,
+                       const FolderSettings& settings, MessageView view, int linkMode,
+                       const std::vector<MessageIndexEntry>& index) {
+    WriteShownMessageOf(run, folderNo, entry, settings, view, linkMode, index);
+}
+
+void WriteShownMessage(Run& run, int folderNo, const MessageIndexEntry& entry,
+                       const FolderSettings& settings, MessageView view, int linkMode,
+                       const RawMessageIndex& index) {
+    WriteShownMessageOf(run, folderNo, entry, settings, view, linkMode, index);
+}
+
+MessageNeighbours FindNeighbours(const RawMessageIndex& index, int mode, int selNo) {
+    MessageNeighbours r;
+    const size_t count = index.size();
+    if (mode != 2 && mode != 3) {
+        // File order, every record.
+        const long at = index.find(selNo);
+        if (at < 0) {
+            if (count > 0) r.previous = index.number(count - 1);
+            return r;
+        }
+        const size_t i = static_cast<size_t>(at);
+        if (i > 0) r.previous = index.number(i - 1);
+        if (i + 1 < count) r.next = index.number(i + 1);
+        r.page = static_cast<int>(i / kRowsPerPage) + 1;
+        return r;
+    }
+    // The distinct numbers from 1 up to the last record's number, ascending: only the nearest
+    // below and above and the rank are needed.
+    const int32_t last = count == 0 ? 0 : index.number(count - 1);
+    if (last < 1) return r;
+    bool found = false;
+    int32_t below = 0, above = 0;
+    std::vector<int32_t> lower;  // distinct numbers below selNo, when they are sparse
+    const bool dense = static_cast<size_t>(last) <= 8 * count + 1024;
+    std::vector<bool> seen(dense ? static_cast<size_t>(last) + 1 : 0, false);
+    long rank = 0;  // distinct numbers below selNo
+    int32_t greatest = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const int32_t n = index.number(i);
+        if (n < 1 || n > last) continue;
+        greatest = std::max(greatest, n);
+        if (n == selNo) found = true;
+        else if (n < selNo) below = std::max(below, n);
+        else if (above == 0 || n < above) above = n;
+        if (n < selNo) {
+            if (dense) {
+                if (!seen[static_cast<size_t>(n)]) {
+                    seen[static_cast<size_t>(n)] = true;
+                    ++rank;
+                }
+            } else {
+                lower.push_back(n);
+            }
+        }
+    }
+    if (!dense) {
+        std::sort(lower.begin(), lower.end());
+        rank = std::unique(lower.begin(), lower.end()) - lower.begin();
+    }
+    if (!found) {
+        // Not reached: every number walked lies before it; the previous is the greatest.
+        r.previous = std::max(below, greatest);
+        return r;
+    }
+    r.previous = below;
+    r.next = above;
+    r.page = static_cast<int>(rank / kRowsPerPage) + 1;
+    return r;
 }
 
 MessageNeighbours FindNeighbours(const std::vector<MessageIndexEntry>& index, int mode, int selNo) {
@@ -345,14 +434,13 @@ void ShowMessageDetail(Run& run) {
         return;
     }
 
-    const std::vector<MessageIndexEntry> index = ReadMessageIndex(run.dataDir(), folderNo);
-    auto found = std::find_if(index.begin(), index.end(),
-                              [&](const MessageIndexEntry& e) { return e.messageNo == selNo; });
-    if (selNo < 1 || found == index.end()) {
+    const RawMessageIndex index = ReadRawMessageIndex(run.dataDir(), folderNo);
+    const long found = selNo < 1 ? -1 : index.find(selNo);
+    if (found < 0) {
         WriteRefusalBody(run);
         return;
     }
-    const MessageIndexEntry entry = *found;
+    const MessageIndexEntry entry = index.entry(static_cast<size_t>(found));
 
     const FolderSettings fs = FolderSettingsOrEmpty(run, folderNo);
     WriteFolderBodyTag(run, folderNo, fs);
@@ -365,7 +453,10 @@ void ShowMessageDetail(Run& run) {
         mark.messageNo = selNo;
         mark.userId = viewer;
         mark.count = 0;
-        SaveReadMark(run.dataDir(), folderNo, mark);
+        long copies = 0;
+        for (size_t i = static_cast<size_t>(found); i < index.size(); ++i)
+            if (index.number(i) == selNo) ++copies;
+        SaveReadMarkCounted(run.dataDir(), folderNo, mark, copies);
     }
 
     const MessageNeighbours nb = FindNeighbours(index, mode, selNo);

@@ -52,6 +52,8 @@ void WriteAttachmentList(Run& run, int folderNo, const MessageIndexEntry& entry,
 void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
                       const std::vector<MessageIndexEntry>& index);
 void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode);
+void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
+                      const RawMessageIndex& index);
 
 // The message as the detail page and a message block show it: the notice of a deleted message,
 // or the header table, the body (in the folder's FONTCOLOR; between rules on the detail page)
@@ -60,6 +62,9 @@ void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, in
 void WriteShownMessage(Run& run, int folderNo, const MessageIndexEntry& entry,
                        const FolderSettings& settings, MessageView view, int linkMode,
                        const std::vector<MessageIndexEntry>& index);
+void WriteShownMessage(Run& run, int folderNo, const MessageIndexEntry& entry,
+                       const FolderSettings& settings, MessageView view, int linkMode,
+                       const RawMessageIndex& index);
 
 // Neighbours of message selNo in the list of the display mode, and the list page that holds it.
 // Mode 1 walks the index in file order; modes 2 and 3 walk the numbers 1 up to the number of
@@ -71,6 +76,7 @@ struct MessageNeighbours {
     int page = 0;
 };
 MessageNeighbours FindNeighbours(const std::vector<MessageIndexEntry>& index, int mode, int selNo);
+MessageNeighbours FindNeighbours(const RawMessageIndex& index, int mode, int selNo);
 
 // The job DETAILS. A message number the folder does not hold is refused like missing rights,
 // without a read mark.

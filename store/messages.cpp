@@ -73,6 +73,26 @@ std::vector<MessageIndexEntry> ReadMessageIndex(const std::string& dataDir, int 
     return entries;
 }
 
+int32_t RawMessageIndex::number(size_t i) const {
+    return GetInt32(std::string_view(bytes).substr(i * kMessageIndexEntrySize + 4, 4), 0);
+}
+
+int32_t RawMessageIndex::thread(size_t i) const {
+    return GetInt32(std::string_view(bytes).substr(i * kMessageIndexEntrySize + 12, 4), 0);
+}
+
+long RawMessageIndex::find(int32_t no) const {
+    for (size_t i = 0; i < size(); ++i)
+        if (number(i) == no) return static_cast<long>(i);
+    return -1;
+}
+
+RawMessageIndex ReadRawMessageIndex(const std::string& dataDir, int folder) {
+    RawMessageIndex index;
+    index.bytes = ReadRecordFile(MessageIndexPath(dataDir, folder), kMessageIndexEntrySize);
+    return index;
+}
+
 std::vector<MessageIndexEntry> ReadMessagesAt(const std::string& dataDir, int folder, long first,
                                               long n) {
     std::vector<MessageIndexEntry> out;

@@ -47,6 +47,24 @@ std::vector<MessageIndexEntry> ReadMessageIndex(const std::string& dataDir, int 
 std::vector<MessageIndexEntry> ReadMessagesAt(const std::string& dataDir, int folder, long first,
                                               long n);
 
+// index.dat as read once, its records unpacked only when asked for: pages that show a few
+// messages find them, their neighbours and their threads from the raw number, thread and depth
+// fields.
+struct RawMessageIndex {
+    std::string bytes;  // complete records only
+    size_t size() const { return bytes.size() / kMessageIndexEntrySize; }
+    std::string_view record(size_t i) const {
+        return std::string_view(bytes).substr(i * kMessageIndexEntrySize, kMessageIndexEntrySize);
+    }
+    int32_t number(size_t i) const;
+    int32_t thread(size_t i) const;
+    MessageIndexEntry entry(size_t i) const { return UnpackMessageIndexEntry(record(i)); }
+    // Position of the first record of the number, or -1.
+    long find(int32_t number) const;
+};
+// One read of index.dat (created empty when the folder directory exists and the file does not).
+RawMessageIndex ReadRawMessageIndex(const std::string& dataDir, int folder);
+
 // Number of records; 0 when the file cannot be opened. Creates an empty index.dat when missing.
 int CountMessages(const std::string& dataDir, int folder);
 
