@@ -266,16 +266,11 @@ std::string UploadTempPath(const Run& run, const std::string& tempName) {
 
 int StoreNewMessage(const std::string& dataDir, MessageIndexEntry& entry,
                     const std::string& body) {
-    DataLock lock(dataDir);
-    // The body goes in first, under the number the insert will give, so that the index never
-    // lists the message before its text is there.
-    MessageIndexEntry last;
-    const int expected =
-        FindLastMessage(dataDir, entry.folderNo, kLastByNumber, last) == 0 ? last.messageNo + 1 : 1;
-    const bool bodyWritten = WriteMessageBody(dataDir, entry.folderNo, expected, body) == 0;
-    if (AppendMessage(dataDir, entry, entry.userId) != 0) return kPostNotStored;
-    if ((!bodyWritten || entry.messageNo != expected) &&
-        WriteMessageBody(dataDir, entry.folderNo, entry.messageNo, body) != 0)
+    // The body goes in first, under the number the insert gives, so that the index never lists
+    // the message before its text is there; the index is read once, under the lock.
+    if (AppendMessage(dataDir, entry, entry.userId, [&](int32_t newNo) {
+            return WriteMessageBody(dataDir, entry.folderNo, newNo, body);
+        }) != 0)
         return kPostNotStored;
     return kPostStored;
 }

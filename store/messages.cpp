@@ -185,6 +185,12 @@ int CountMessageCopies(const std::string& dataDir, int folder, int messageNo) {
 
 int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
                   const std::string& writerId) {
+    return AppendMessage(dataDir, entry, writerId, nullptr);
+}
+
+int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
+                  const std::string& writerId,
+                  const std::function<int(int32_t newNo)>& beforeInsert) {
     DataLock lock(dataDir);
     EnsureFolderDir(dataDir, entry.folderNo);
     UnreadSummaryUpdate update(dataDir, entry.folderNo);
@@ -196,6 +202,7 @@ int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
     int32_t newNo = 0;
     for (size_t i = 0; i < count; ++i) newNo = std::max(newNo, NumberAt(bytes, i));
     ++newNo;
+    if (beforeInsert && beforeInsert(newNo) != 0) return -1;
 
     const int32_t parentNo = entry.messageNo;
     entry.deleted = 0;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -92,6 +93,13 @@ int CountMessageCopies(const std::string& dataDir, int folder, int messageNo);
 // written.
 int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
                   const std::string& writerId);
+// The same, calling beforeInsert with the new number under the lock once the number is known and
+// before the index changes (the posting page writes the body there, so that the index never
+// lists a message before its text is there). When beforeInsert gives a result other than 0,
+// nothing is stored and -1 results.
+int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
+                  const std::string& writerId,
+                  const std::function<int(int32_t newNo)>& beforeInsert);
 
 // Overwrites in place every record whose number equals entry.messageNo (folder entry.folderNo).
 // 0 when one was overwritten, else -1.
