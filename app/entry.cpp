@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "app/jobs.h"
+#include "app/result.h"
 #include "app/run.h"
 #include "app/session.h"
 #include "cgi/files.h"
@@ -42,6 +43,13 @@ private:
     Output& inner_;
     bool written_ = false;
 };
+
+RequestLimits RequestLimitsOf(const SystemSettings& settings) {
+    RequestLimits limits;
+    if (settings.MAX_REQUEST_SIZE >= 1) limits.maxRequestBytes = settings.MAX_REQUEST_SIZE;
+    if (settings.MAX_UPLOAD_FILES >= 1) limits.maxUploadFiles = settings.MAX_UPLOAD_FILES;
+    return limits;
+}
 
 static std::string EnvText(const char* name) {
     const char* v = getenv(name);
@@ -87,14 +95,20 @@ int RunRequest(const std::string& programPath, const CgiInput& input, Output& si
     LoadSettings(run.settings, run.msg, run.settings.settingsFile);
     run.settings.scriptName = ScriptNameOf(programPath);
 
-    DecodeRequest(input, run.fields);
+    CgiInput request = input;
+    request.limits = RequestLimitsOf(run.settings);
+    const int decoded = DecodeRequest(request, run.fields);
     LoginState& login = run.login;
     login.uid = GetField(run.fields, "uid", 0, kEntryFieldCapacity);
     login.upw = GetField(run.fields, "upw", 0, kEntryFieldCapacity);
     login.JOB = GetField(run.fields, "JOB", 0, kEntryFieldCapacity);
     login.SKEY = GetField(run.fields, "SKEY", 0, kEntryFieldCapacity);
 
-    if (login.JOB == "BORDWRITEFIN") {
+    if (decoded == kRequestTooLarge) {
+        // Nothing of the request was taken: the browser is told so and keeps its form.
+        out << "Status: 413 Request Entity Too Large\n";
+        ShowResultPage(run, run.msg(396), run.msg(397));
+    } else if (login.JOB == "BORDWRITEFIN") {
         ShowPostingClosePage(run);
     } else if (EstablishCaller(run)) {
         if (login.JOB.empty()) login.JOB = "TOP";

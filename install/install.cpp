@@ -74,6 +74,10 @@ SystemSettings InstallationSettings(const std::string& dir, const std::string& l
     return s;
 }
 
+// The web server's limit of a request in kilobytes: the program's default limit of a body
+// (MAX_REQUEST_SIZE) and 64 kB for the request line and header.
+static long long MaxRequestKbytes() { return kDefaultMaxRequestBytes / 1024 + 64; }
+
 std::string ServerConfig(const std::string& dir, int port) {
     std::string c;
     c += "# lighttpd configuration of the board installed in " + dir + "\n";
@@ -90,7 +94,10 @@ std::string ServerConfig(const std::string& dir, int port) {
     c += "server.bind = \"127.0.0.1\"\n";
     c += "server.port = " + std::to_string(port) + "\n";
     c += "server.document-root = \"" + dir + "/www\"\n";
-    c += "server.upload-dirs = ( \"" + dir + "/tmp\" )\n\n";
+    c += "server.upload-dirs = ( \"" + dir + "/tmp\" )\n";
+    c += "# Requests larger than the program takes (MAX_REQUEST_SIZE, with room for the header)\n";
+    c += "# are refused here already, before they reach the disk.\n";
+    c += "server.max-request-size = " + std::to_string(MaxRequestKbytes()) + "\n\n";
     c += "mimetype.assign = (\n";
     // Keys are matched against the end of the file name ignoring letter case ("NEW.GIF").
     static const char* const kTypes[][2] = {
