@@ -11,12 +11,18 @@
 // so rarely that running out of attempts means the random source is broken.
 static constexpr int kMaxKeyDraws = 64;
 
+void WriteSafetyHeaders(Output& o) {
+    o << "Referrer-Policy: same-origin\n"
+      << "X-Content-Type-Options: nosniff\n"
+      << "Cache-Control: no-store\n"
+      << "Content-Security-Policy: frame-ancestors 'self'\n";
+}
+
 void WritePageHead(Run& run) {
     Output& o = run.out;
-    o << "Content-type: text/html\n"
-      << "Referrer-Policy: same-origin\n"
-      << "X-Content-Type-Options: nosniff\n"
-      << "\n"
+    o << "Content-type: text/html\n";
+    WriteSafetyHeaders(o);
+    o << "\n"
       << "<HTML>\n"
       << "<HEAD>\n"
       << run.msg(1)

@@ -16,7 +16,12 @@ inline constexpr const char* kPlatformText = "WWW ServerOS WinNT3.51/NT4.0 & Win
 inline constexpr int kMemberAccount = 1;
 inline constexpr int kSharedAccount = 2;
 
-// "Content-type: text/html", the two safety headers, the empty line, "<HTML>", the head with
+// The header lines every response of the program carries besides its content type: no
+// referrer beyond the board, no type sniffing, no copy kept by browsers or proxies (the
+// session key travels in the URLs), and no framing by other sites.
+void WriteSafetyHeaders(Output& out);
+
+// "Content-type: text/html", the safety headers, the empty line, "<HTML>", the head with
 // message 1 and message 2 as a comment.
 void WritePageHead(Run& run);
 // "<BODY BACKGROUND=..." with the system background picture (CG_FILE_WEB_PATH + BACK_GIF).

@@ -205,6 +205,7 @@ inline constexpr const char* kNoContent = "Status: 204 No Content\n\n";
 // The head every page starts with, as the English language file gives it.
 inline std::string PageHead(const MessageTable& msg) {
     return "Content-type: text/html\nReferrer-Policy: same-origin\n"
-           "X-Content-Type-Options: nosniff\n\n<HTML>\n<HEAD>\n" +
+           "X-Content-Type-Options: nosniff\nCache-Control: no-store\n"
+           "Content-Security-Policy: frame-ancestors 'self'\n\n<HTML>\n<HEAD>\n" +
            msg(1) + "</HEAD>\n<!--" + msg(2) + "-->\n";
 }

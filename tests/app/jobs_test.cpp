@@ -65,7 +65,8 @@ TEST(ResultPage, Bytes) {
     run.msg.text[2] = "c";
     ShowResultPage(run, "Title", "Text");
     EXPECT_EQ("Content-type: text/html\nReferrer-Policy: same-origin\n"
-              "X-Content-Type-Options: nosniff\n\n<HTML>\n<HEAD>\n<META></HEAD>\n<!--c-->\n"
+              "X-Content-Type-Options: nosniff\nCache-Control: no-store\n"
+              "Content-Security-Policy: frame-ancestors 'self'\n\n<HTML>\n<HEAD>\n<META></HEAD>\n<!--c-->\n"
               "<BODY BACKGROUND=\"/web/back.gif\" BGPROPERTIES=FIXED >\n"
               "<CENTER>\n<BR><FONT SIZE=\"5\"><B>Title</B></FONT>\n"
               "<P><BR><HR><P><BR>\n"

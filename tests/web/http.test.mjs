@@ -21,6 +21,9 @@ describe('login and session', () => {
     const res = await request(board, PROGRAM_URL);
     assert.equal(res.status, 200);
     assert.match(res.headers['content-type'], /^text\/html/);
+    // Pages carry the session key in their URLs: never stored, never framed by other sites.
+    assert.equal(res.headers['cache-control'], 'no-store');
+    assert.equal(res.headers['content-security-policy'], "frame-ancestors 'self'");
     assert.match(res.text, /<INPUT TYPE="text" NAME="uid"/);
     assert.match(res.text, /<FORM ACTION="boardcgi.cgi" METHOD=POST >/);
     // The bare address leads there too.
