@@ -107,4 +107,23 @@ TEST_F(RequestCostTest, MemoryStaysBounded) {
     EXPECT_EQ(TemporariesLeft(), 0);
 }
 
+TEST(LoginThrottleTest, TenFailuresRefuseTheIdWhateverThePassword) {
+    Installation inst;
+    inst.AddUser("alice", "right", 10, 1);
+    inst.AddUser("bob", "pw", 10, 1);
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(inst.Login("ALICE", "wrong"), "");
+    // Nine failures still let the right password in, and that forgets them.
+    EXPECT_NE(inst.Login("alice", "right"), "");
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(inst.Login("alice", "wrong" + std::to_string(i)), "");
+    const std::string page = inst.Post("uid=alice&upw=right&JOB=TOP");
+    EXPECT_EQ(Installation::KeyOfFrameset(page), "");
+    EXPECT_NE(page.find("\t\t<FORM ACTION=\"boardcgi.cgi\" METHOD=POST >\n\t\t<FONT COLOR=\"RED\"><B>" +
+                        inst.msg(381) + "</B></FONT><P>\n\t\t" + inst.msg(100)),
+              std::string::npos)
+        << page;
+    // Only that id is refused; an ordinary failure shows no notice.
+    EXPECT_NE(inst.Login("bob", "pw"), "");
+    EXPECT_EQ(inst.Post("uid=bob&upw=x&JOB=TOP").find(inst.msg(381)), std::string::npos);
+}
+
 }  // namespace
