@@ -1,9 +1,11 @@
 #include "app/jobs.h"
 
+#include <set>
 #include <string>
 
 #include "app/menu.h"
 #include "app/result.h"
+#include "app/rights.h"
 #include "app/session.h"
 #include "board/delete.h"
 #include "board/detail.h"
@@ -133,6 +135,36 @@ const std::vector<JobRoute>& JobTable() {
     return table;
 }
 
+// The jobs of the system operator. Folder settings and access lists are not among them: a
+// folder's managers use those too.
+static const std::set<std::string_view> kOperatorJobs = {
+    "ADMIN",           "SYSTEM",            "SYSTEMUPDATE",       "USERLIST",
+    "USERMENT",        "USERWR",            "NEWUSERWR",          "GROUPLIST",
+    "NEWGROUP",        "NEWGROUPWR",        "EDITGROUP",          "DELGROUP",
+    "DELGROUPWR",      "FOLDERLIST",        "NEWFOLDER",          "NEWFOLDERWR",
+    "DELFOLDER",       "DELFOLDERWR",       "BORDMOVE",           "BORDMOVEWR",
+    "FOLDER_DOWNLOAD", "FOLDER_UPLOAD",     "AccessLogDISP",      "AccessLogDOWNLOAD",
+    "AccessLogLastLogin", "AccessLogDeleteUser", "IDSINSEIlist2", "IDSINSEIsysopWR",
+};
+// Operator jobs that answer with a file: refused, they send nothing at all.
+static const std::set<std::string_view> kOperatorDownloads = {"FOLDER_DOWNLOAD",
+                                                              "AccessLogDOWNLOAD"};
+
+bool IsOperatorJob(std::string_view job) { return kOperatorJobs.count(job) != 0; }
+
+// An operator job asked for by a lower level: what the job itself answers to such a caller,
+// without running it.
+static void RefuseOperatorJob(Run& run, const JobRoute& route) {
+    if (kOperatorDownloads.count(route.job) != 0) return;
+    for (const JobOutcome& outcome : route.outcomes) {
+        if (outcome.code == -1 && outcome.page == nullptr) {
+            ShowResultPage(run, run.msg(outcome.titleMsg), run.msg(outcome.textMsg));
+            return;
+        }
+    }
+    ShowOperatorRefusal(run);
+}
+
 const JobRoute* FindJobRoute(std::string_view job) {
     for (const JobRoute& route : JobTable())
         if (job == route.job) return &route;
@@ -150,6 +182,10 @@ void DispatchJob(Run& run) {
     const JobRoute* route = FindJobRoute(run.login.JOB);
     if (route == nullptr) return;
     if (route->allowed != nullptr && !route->allowed(run)) return;
+    if (IsOperatorJob(route->job) && run.login.user.USER_LEVEL <= kOperatorLevelAbove) {
+        RefuseOperatorJob(run, *route);
+        return;
+    }
     if (route->page != nullptr) {
         route->page(run);
         return;
