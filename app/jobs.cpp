@@ -7,6 +7,7 @@
 #include "app/result.h"
 #include "app/rights.h"
 #include "app/session.h"
+#include "board/attachment.h"
 #include "board/delete.h"
 #include "board/detail.h"
 #include "board/list.h"
@@ -106,6 +107,7 @@ const std::vector<JobRoute>& JobTable() {
                       {-2, nullptr, msg(278), msg(295)}, {-4, nullptr, msg(278), msg(296)},
                       {-5, nullptr, msg(278), msg(377)}}},
         {.job = "DETAILS", .page = ShowMessageDetail},
+        {.job = "ATTACHMENT", .page = SendAttachment},
         {.job = "DELMSG", .write = DeleteMessage, .then = "ROOM"},
         {.job = "BORDALLFLG", .write = MarkFolderRead, .then = "ROOM"},
         {.job = "IDSINSEI", .page = nullptr /* ID application form */},

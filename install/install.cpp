@@ -85,10 +85,10 @@ std::string ServerConfig(const std::string& dir, int port) {
     c += "#\n";
     c += "# Only the program runs: " + std::string(kProgramUrl) +
          " is the one URL handed to mod_cgi.\n";
-    c += "# " + std::string(kWebUrl) + " (web files) and " + kFilesUrl +
-         " (attachments) are plain static files. Every other\n";
-    c += "# URL is refused, so the data directory and the program's working directory (upload\n";
-    c += "# temporary files) are never served.\n\n";
+    c += "# " + std::string(kWebUrl) + " (web files) are plain static files. Every other URL is\n";
+    c += "# refused, so the data directory, the program's working directory (upload temporary\n";
+    c += "# files) and the attachments are never served: attachments are sent by the program\n";
+    c += "# to callers who may read their folder.\n\n";
     c += "server.modules = ( \"mod_access\", \"mod_alias\", \"mod_redirect\", \"mod_setenv\", "
          "\"mod_cgi\" )\n\n";
     c += "server.bind = \"127.0.0.1\"\n";
@@ -114,12 +114,11 @@ std::string ServerConfig(const std::string& dir, int port) {
     c += "alias.url = (\n";
     c += "  \"" + std::string(kProgramUrl) + "\" => \"" + dir + "/cgi-bin/boardcgi.cgi\",\n";
     c += "  \"" + std::string(kWebUrl) + "\" => \"" + dir + "/www/\",\n";
-    c += "  \"" + std::string(kFilesUrl) + "\" => \"" + dir + "/files/\",\n";
     c += ")\n\n";
     c += "# The bare address leads to the login page.\n";
     c += "url.redirect = ( \"^/$\" => \"" + std::string(kProgramUrl) + "\" )\n\n";
-    c += "# Everything but the program, the web files and the attachments is refused.\n";
-    c += "$HTTP[\"url\"] !~ \"^/(Vorbix/|files/|cgi-bin/boardcgi\\.cgi$|$)\" {\n";
+    c += "# Everything but the program and the web files is refused.\n";
+    c += "$HTTP[\"url\"] !~ \"^/(Vorbix/|cgi-bin/boardcgi\\.cgi$|$)\" {\n";
     c += "  url.access-deny = ( \"\" )\n";
     c += "}\n\n";
     c += "# The program is the only thing executed.\n";
@@ -128,12 +127,12 @@ std::string ServerConfig(const std::string& dir, int port) {
     c += "  cgi.execute-x-only = \"enable\"\n";
     c += "}\n\n";
     c += "# Static files are taken as the type given here, never sniffed. What users upload\n";
-    c += "# (attachments, user and folder pictures) is also sandboxed: an uploaded page is shown\n";
-    c += "# without scripts and without access to the board's pages.\n";
-    c += "$HTTP[\"url\"] =~ \"^/(Vorbix|files)/\" {\n";
+    c += "# (user and folder pictures) is also sandboxed: an uploaded page is shown without\n";
+    c += "# scripts and without access to the board's pages.\n";
+    c += "$HTTP[\"url\"] =~ \"^/Vorbix/\" {\n";
     c += "  setenv.add-response-header = ( \"X-Content-Type-Options\" => \"nosniff\" )\n";
     c += "}\n";
-    c += "$HTTP[\"url\"] =~ \"^/files/|^/Vorbix/(userpic/|[0-9]+/)\" {\n";
+    c += "$HTTP[\"url\"] =~ \"^/Vorbix/(userpic/|[0-9]+/)\" {\n";
     c += "  setenv.add-response-header = ( \"X-Content-Type-Options\" => \"nosniff\",\n";
     c += "                                  \"Content-Security-Policy\" => \"sandbox\" )\n";
     c += "}\n";

@@ -129,41 +129,62 @@ describe('what the server serves', () => {
     }
   });
 
-  test('scripts among the attachments are plain files, never run', async () => {
-    const dir = path.join(board.dir, 'files', '1', 'X1', '1');
-    fs.mkdirSync(dir, { recursive: true });
+  test('attachments are sent by the program to readers only, never served or run', async () => {
+    // An attachment record (260 bytes: message, slot, name) for message 1 of "Questions"
+    // (folder 3, open to members) and of "Staff room" (folder 4, level 50 and above).
+    const attach = (folder, name, text) => {
+      const dir = path.join(board.dir, 'files', String(folder), 'X1', '1');
+      fs.mkdirSync(dir, { recursive: true });
+      fs.writeFileSync(path.join(dir, name), text, { mode: 0o755 });
+      const record = Buffer.alloc(260);
+      record.writeInt32LE(1, 0);
+      record.writeInt32LE(1, 4);
+      record.write(name, 8, 'latin1');
+      fs.writeFileSync(path.join(board.dir, 'data', String(folder), 'add_file.dat'), record);
+    };
     const marker = path.join(board.dir, 'ran');
     const script = `#!/bin/sh\ntouch ${marker}\necho "Content-type: text/plain"\necho\necho RAN\n`;
-    const files = {
-      'evil.cgi': script,
-      'evil.sh': script,
-      'evil.php': '<?php touch("ran"); echo "RAN"; ?>\n',
-      'evil.pl': `#!/usr/bin/perl\nprint "Content-type: text/plain\\n\\nRAN\\n";\n`,
-      'evil.html': '<script>parent.document.title = "RAN"</script>\n',
-    };
-    for (const [name, text] of Object.entries(files)) {
-      fs.writeFileSync(path.join(dir, name), text, { mode: 0o755 });
-    }
-    for (const [name, text] of Object.entries(files)) {
-      const res = await request(board, `/files/1/X1/1/${name}`);
-      assert.equal(res.status, 200, name);
-      assert.equal(res.body.toString(), text, name);
-      assert.equal(res.headers['x-content-type-options'], 'nosniff', name);
-      assert.equal(res.headers['content-security-policy'], 'sandbox', name);
-      if (name !== 'evil.html') {
-        assert.equal(res.headers['content-type'], 'application/octet-stream', name);
-      }
+    const page = '<script>parent.document.title = "RAN"</script>\n';
+    attach(3, 'evil.html', page);
+    attach(4, 'evil.cgi', script);
+
+    // The attachment directory is not served at all, so nothing in it can run.
+    for (const url of ['/files/3/X1/1/evil.html', '/files/4/X1/1/evil.cgi', '/files/']) {
+      const res = await request(board, url);
+      assert.ok(res.status === 403 || res.status === 404, `${url}: ${res.status}`);
+      assert.doesNotMatch(res.text, /RAN/, url);
     }
     assert.equal(fs.existsSync(marker), false);
-    assert.equal(fs.existsSync(path.join(board.dir, 'cgi-bin', 'ran')), false);
+
+    const job = (skey, folder) =>
+      `${PROGRAM_URL}?SKEY=${skey}&JOB=ATTACHMENT&FOLDER_NO=${folder}&SEL_NO=1&ADD_NO=1`;
+    const member = await login(board, MEMBER);
+    const got = await request(board, job(member.skey, 3));
+    assert.equal(got.status, 200);
+    assert.equal(got.body.toString(), page);
+    assert.equal(got.headers['content-type'], 'application/octet-stream');
+    assert.equal(got.headers['content-disposition'], 'attachment; filename="evil.html"');
+    assert.equal(got.headers['x-content-type-options'], 'nosniff');
+    assert.equal(got.headers['cache-control'], 'no-store');
+    assert.match(got.headers['content-security-policy'], /sandbox/);
+    // Without a session, or without the rights on the folder, the file stays where it is.
+    const anonymous = await request(board, job('', 3));
+    assert.match(anonymous.text, /NAME="upw"/);
+    const staff = await request(board, job(member.skey, 4));
+    assert.match(staff.headers['content-type'], /^text\/html/);
+    assert.doesNotMatch(staff.text, /RAN/);
+    const operator = await login(board, OPERATOR);
+    assert.equal((await request(board, job(operator.skey, 4))).body.toString(), script);
+    assert.equal(fs.existsSync(marker), false);
 
     // Pictures that users upload into the web directory (user and folder pictures) are
-    // sandboxed the same way; the installation's own pages are not.
+    // sandboxed; the installation's own pages are not.
     for (const sub of ['userpic/alice', '12']) {
       fs.mkdirSync(path.join(board.dir, 'www', sub), { recursive: true });
-      fs.writeFileSync(path.join(board.dir, 'www', sub, 'p.html'), files['evil.html']);
+      fs.writeFileSync(path.join(board.dir, 'www', sub, 'p.html'), page);
       const res = await request(board, `/Vorbix/${sub}/p.html`);
       assert.equal(res.status, 200, sub);
+      assert.equal(res.headers['x-content-type-options'], 'nosniff', sub);
       assert.equal(res.headers['content-security-policy'], 'sandbox', sub);
     }
     const own = await request(board, '/Vorbix/info.html');
