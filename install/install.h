@@ -10,6 +10,7 @@
 //   DIR/files/          ADD_FILE_PATH, the attachments (sent only by the program)
 //   DIR/tmp/            the web server's own temporary files (request bodies)
 //   DIR/lighttpd.conf   the web server configuration (see ServerConfig)
+//   DIR/apache2.conf    the same for Apache httpd 2.4 (see ApacheConfig)
 #pragma once
 
 #include <string>
@@ -45,6 +46,10 @@ SystemSettings InstallationSettings(const std::string& dir, const std::string& l
 // sandboxed; limits the size of a request to the program's; refuses every other URL, so the
 // data directory, the program's working directory and the attachments are never served.
 std::string ServerConfig(const std::string& dir, int port);
+
+// The Apache httpd 2.4 configuration of the same installation, with the same rules as
+// ServerConfig (Debian's module directory; started as root it serves as www-data).
+std::string ApacheConfig(const std::string& dir, int port);
 
 // Creates the installation. Refuses (without touching anything) when options.dir exists and
 // is not an empty directory. On a failure half-way it removes what it created. 0 on success;
