@@ -63,7 +63,7 @@ TEST(JobTable, OperatorJobsAreRefusedBelowLevel100BeforeAnyHandler) {
         run.settings.CG_FILE_WEB_PATH = "/web/";
         run.settings.BACK_GIF = "back.gif";
         run.settings.scriptName = "board.cgi";
-        for (int n : {1, 2, 3, 4, 109, 239}) run.msg.text[n] = "m" + std::to_string(n);
+        for (int n : {1, 2, 3, 4, 104, 109, 112, 239, 247, 311}) run.msg.text[n] = "m" + std::to_string(n);
         run.login.user.USER_LEVEL = level;
         run.login.user.MODE = 1;
         run.login.SKEY = "5";
@@ -75,11 +75,14 @@ TEST(JobTable, OperatorJobsAreRefusedBelowLevel100BeforeAnyHandler) {
                              "X-Content-Type-Options: nosniff\nCache-Control: no-store\n"
                              "Content-Security-Policy: frame-ancestors 'self'\n\n<HTML>\n"
                              "<HEAD>\nm1</HEAD>\n<!--m2-->\n";
-    const std::string refusal = head +
-                                "\t\t<BODY BACKGROUND=\"/web/back.gif\" BGPROPERTIES=FIXED >\n"
-                                "m3\n<FORM>\n"
-                                "<INPUT TYPE=\"button\" VALUE=\"m4\" onClick=\"history.back()\">\n"
-                                "</FORM>\n</BODY>\n</HTML>\n";
+    const std::string body = "<BODY BACKGROUND=\"/web/back.gif\" BGPROPERTIES=FIXED >\n";
+    const std::string block = "m3\n<FORM>\n"
+                              "<INPUT TYPE=\"button\" VALUE=\"m4\" onClick=\"history.back()\">\n"
+                              "</FORM>\n</BODY>\n</HTML>\n";
+    const std::string refusal = head + "\t\t" + body + block;
+    auto titled = [&](const std::string& title) {
+        return head + "\t\t" + body + "<FONT SIZE=\"5\"><B>" + title + "</B></FONT><P>\n" + block;
+    };
     auto resultPage = [&](const char* title) {
         return head + "<BODY BACKGROUND=\"/web/back.gif\" BGPROPERTIES=FIXED >\n<CENTER>\n<BR>"
                       "<FONT SIZE=\"5\"><B>" + title + "</B></FONT>\n<P><BR><HR><P><BR>\n"
@@ -91,6 +94,14 @@ TEST(JobTable, OperatorJobsAreRefusedBelowLevel100BeforeAnyHandler) {
         {"FOLDER_DOWNLOAD", ""},           {"AccessLogDOWNLOAD", ""},
         {"USERWR", resultPage("m109")},    {"NEWUSERWR", resultPage("m109")},
         {"BORDMOVEWR", resultPage("m239")},
+        // Pages that write their heading before the level test, and the writing steps that
+        // are followed by them.
+        {"ADMIN", head + "\t\t" + body + "<FONT SIZE=\"5\"><B>m104</B></FONT>\n<P>\n" + block},
+        {"AccessLogDISP", titled("m112")},
+        {"AccessLogLastLogin", titled("m112 m247")},
+        {"AccessLogDeleteUser", titled("m112 m247")},
+        {"IDSINSEIlist2", head + body + "<FONT SIZE=\"5\"><B>m311</B></FONT><P>\n" + block},
+        {"IDSINSEIsysopWR", head + body + "<FONT SIZE=\"5\"><B>m311</B></FONT><P>\n" + block},
     };
     const char* operatorJobs[] = {
         "ADMIN", "SYSTEM", "SYSTEMUPDATE", "USERLIST", "USERMENT", "USERWR", "NEWUSERWR",
