@@ -279,7 +279,7 @@ bool Holds(const std::string& text, const char* what) { return FindText(text, wh
 int CheckUserForm(const UserForm& u) {
     if (u.id.empty()) return -2;
     if (u.name.empty()) return -3;
-    if (!IsAcceptableUserId(u.id)) return -5;
+    if (!IsUsableUserId(u.id)) return -5;
     if (Holds(u.name, ",")) return -6;
     if (Holds(u.pass, ",") || Holds(u.pass, " ")) return -7;
     if (Holds(u.mail, ",") || Holds(u.mail, " ")) return -8;
@@ -370,15 +370,6 @@ std::vector<int> GroupValues(Run& run, const char* name) {
 }
 
 }  // namespace
-
-bool IsAcceptableUserId(const std::string& id) {
-    if (id == "." || id == "..") return false;
-    for (unsigned char c : id)
-        if (c < 0x20 || c == 0x7F || c == '/') return false;
-    for (const char* bad : {",", " ", "\\"})
-        if (FindText(id, bad) >= 0) return false;
-    return true;
-}
 
 void ShowUserList(Run& run) {
     Output& o = run.out;

@@ -19,7 +19,3 @@ void ShowOwnProfile(Run& run);
 // comma or blank in the e-mail address, kUserNotStored when the user file could not be written.
 inline constexpr int kUserNotStored = -9;
 int SaveUser(Run& run);
-
-// A user id that may name a user (and the user's picture directory): no comma, blank, "/",
-// "\", control byte, and not "." or "..".
-bool IsAcceptableUserId(const std::string& id);

@@ -17,10 +17,6 @@ inline constexpr int kApplicationBadName = -6;
 inline constexpr int kApplicationBadPassword = -7;
 inline constexpr int kApplicationBadMail = -8;
 
-// An id that can name a user: no comma or space, no "/" and no control byte (DEL included)
-// anywhere, no "\" as a character of its own, and neither "." nor "..". The program uses ids
-// in paths. The same rule as the user administration's.
-bool IsUsableUserId(const std::string& id);
 
 // IDSINSEI: the application form.
 void ShowApplicationForm(Run& run);
