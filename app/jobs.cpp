@@ -183,10 +183,10 @@ static void ShowOperatorPageRefusal(Run& run, std::string_view job) {
     };
     if (job == "ADMIN")
         ShowOperatorRefusal(run, heading(run.msg(104), "\n<P>\n"));
-    else if (job == "AccessLogDISP")
-        ShowOperatorRefusal(run, heading(run.msg(112), "<P>\n"));
+    else if (job == "AccessLogDISP")  // the log pages' frame adds a paragraph to the title
+        ShowOperatorRefusal(run, heading(run.msg(112), "<P>\n<P>\n"));
     else if (job == "AccessLogLastLogin")
-        ShowOperatorRefusal(run, heading(run.msg(112) + " " + run.msg(247), "<P>\n"));
+        ShowOperatorRefusal(run, heading(run.msg(112) + " " + run.msg(247), "<P>\n<P>\n"));
     else if (job == "IDSINSEIlist2")
         ShowOperatorRefusal(run, heading(run.msg(311), "<P>\n"), true);
     else
@@ -205,7 +205,8 @@ static void RefuseOperatorJob(Run& run, const JobRoute& route) {
     }
     const char* next = route.then;
     for (const JobOutcome& outcome : route.outcomes) {
-        if (outcome.code == -1 && outcome.page == nullptr) {
+        // The result page of a refused step is the one whose text is the refusal, message 3.
+        if (outcome.page == nullptr && outcome.textMsg == msg(3)) {
             ShowResultPage(run, run.msg(outcome.titleMsg), run.msg(outcome.textMsg));
             return;
         }

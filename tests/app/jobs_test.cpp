@@ -81,7 +81,8 @@ TEST(JobTable, OperatorJobsAreRefusedBelowLevel100BeforeAnyHandler) {
                               "</FORM>\n</BODY>\n</HTML>\n";
     const std::string refusal = head + "\t\t" + body + block;
     auto titled = [&](const std::string& title) {
-        return head + "\t\t" + body + "<FONT SIZE=\"5\"><B>" + title + "</B></FONT><P>\n" + block;
+        return head + "\t\t" + body + "<FONT SIZE=\"5\"><B>" + title + "</B></FONT><P>\n<P>\n" +
+               block;
     };
     auto resultPage = [&](const char* title) {
         return head + "<BODY BACKGROUND=\"/web/back.gif\" BGPROPERTIES=FIXED >\n<CENTER>\n<BR>"
