@@ -51,28 +51,18 @@ int32_t LoginUser(Run& run, const std::string& uid, const std::string& upw) {
         const int attempt = LoginAttempt(dataDir, user.USER_ID, run.now, user.USER_PASS == upw);
         if (attempt == kLoginThrottled) return kLoginRefusedForNow;
         if (attempt != kLoginAccepted) return -1;
-        if (user.MODE == kSharedAccount) {
-            key = FindSessionKeyOfUser(dataDir, user.USER_ID);
-            // Keys are issued from 1 on. A record left by an earlier installation may hold 0,
-            // which no request can present (KeyOfText); such a session is issued anew below,
-            // replacing that record, instead of handing out a key that never checks.
-            if (key >= 1) {
-                run.login.user = user;
-                return key;
-            }
+        // A shared account keeps its key. Keys are issued from 1 on: a record left by an
+        // earlier installation may hold 0, which no request can present (KeyOfText); such a
+        // session is issued anew, replacing that record, instead of handing out a key that
+        // never checks.
+        bool reused = false;
+        key = IssueSession(dataDir, user.USER_ID, user.MODE == kSharedAccount, kMaxKeyDraws,
+                           reused);
+        if (key < 0) return -1;
+        if (reused) {
+            run.login.user = user;
+            return key;
         }
-        std::string holder;
-        int draws = 0;
-        do {
-            if (++draws > kMaxKeyDraws) return -1;
-            key = DrawSessionKey();
-            if (key < 0) return -1;
-        } while (FindSessionUserOfKey(dataDir, key, holder) == 0);
-
-        SessionRecord rec;
-        rec.key = key;
-        rec.USER_ID = user.USER_ID;
-        if (SaveSession(dataDir, rec) != 0) return -1;
     }
 
     if (ParseInt(run.settings.LOG_DATE) > 0) {

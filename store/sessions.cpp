@@ -9,6 +9,8 @@
 #include <sys/random.h>
 #include <unistd.h>
 
+#include <vector>
+
 namespace {
 
 constexpr std::string_view kSessionFile = "skey.mst";
@@ -36,6 +38,10 @@ bool RandomBytes(void* buf, size_t size) {
     }
     close(fd);
     return got == size;
+}
+
+std::string StoredUser(std::string_view record) {
+    return GetSlotText(record, kSessionUserOffset, kSessionUserSize);
 }
 
 }  // namespace
@@ -80,9 +86,49 @@ int SaveSession(const std::string& dataDir, const SessionRecord& rec) {
     const std::string id = UnpackSessionRecord(packed).USER_ID;  // as it is stored
 
     return ReplaceOrAppendRecord(dataDir, DataFilePath(dataDir, kSessionFile), kSessionRecordSize,
-                                 packed, [&](std::string_view r) {
-                                     return UnpackSessionRecord(r).USER_ID == id;
-                                 });
+                                 packed, [&](std::string_view r) { return StoredUser(r) == id; });
+}
+
+int32_t IssueSession(const std::string& dataDir, const std::string& userId, bool reuse,
+                     int maxDraws, bool& reused) {
+    reused = false;
+    DataLock lock(dataDir);
+    const std::string path = DataFilePath(dataDir, kSessionFile);
+    std::string all;
+    if (!ReadRecordFile(path, kSessionRecordSize, all)) return -1;
+    const std::vector<std::string_view> records = SplitRecords(all, kSessionRecordSize);
+    SessionRecord rec;
+    rec.USER_ID = userId;
+    rec.REMOTE_ADDR = SessionEnvValue("REMOTE_ADDR");
+    rec.HTTP_USER_AGENT = SessionEnvValue("HTTP_USER_AGENT");
+    const std::string id = StoredUser(PackSessionRecord(rec));  // as it is stored
+    long own = -1;  // the user's first record
+    for (size_t i = 0; i < records.size() && own < 0; ++i)
+        if (StoredUser(records[i]) == id) own = static_cast<long>(i);
+    if (reuse && own >= 0) {
+        const int32_t key = GetInt32(records[static_cast<size_t>(own)], kSessionKeyOffset);
+        if (key >= 1) {
+            reused = true;
+            return key;
+        }
+    }
+    auto held = [&](int32_t key) {
+        for (std::string_view r : records)
+            if (GetInt32(r, kSessionKeyOffset) == key) return true;
+        return false;
+    };
+    int32_t key = -1;
+    for (int draws = 0;; ++draws) {
+        if (draws >= maxDraws) return -1;
+        key = DrawSessionKey();
+        if (key < 0) return -1;
+        if (!held(key)) break;
+    }
+    rec.key = key;
+    const size_t at = own >= 0 ? static_cast<size_t>(own) : records.size();
+    if (WriteAt(dataDir, path, static_cast<long>(at * kSessionRecordSize), PackSessionRecord(rec)) != 0)
+        return -1;
+    return key;
 }
 
 int FindSessionUserOfKey(const std::string& dataDir, int32_t key, std::string& userId) {
@@ -116,15 +162,13 @@ int CheckSession(const std::string& dataDir, int32_t key, std::string& userId, U
 
 int32_t FindSessionKeyOfUser(const std::string& dataDir, const std::string& userId) {
     const std::string all = ReadRecordFile(DataFilePath(dataDir, kSessionFile), kSessionRecordSize);
-    for (std::string_view bytes : SplitRecords(all, kSessionRecordSize)) {
-        const SessionRecord rec = UnpackSessionRecord(bytes);
-        if (rec.USER_ID == userId) return rec.key;
-    }
+    for (std::string_view bytes : SplitRecords(all, kSessionRecordSize))
+        if (StoredUser(bytes) == userId) return GetInt32(bytes, kSessionKeyOffset);
     return -1;
 }
 
 int DeleteSessionsOfUser(const std::string& dataDir, const std::string& userId) {
     const std::string path = DataFilePath(dataDir, kSessionFile);
     return DropRecords(dataDir, path, path + ".TMP", kSessionRecordSize,
-                       [&](std::string_view r) { return UnpackSessionRecord(r).USER_ID == userId; });
+                       [&](std::string_view r) { return StoredUser(r) == userId; });
 }

@@ -47,6 +47,14 @@ int SaveSession(const std::string& dataDir, const SessionRecord& rec);
 // record's user no longer exists).
 int CheckSession(const std::string& dataDir, int32_t key, std::string& userId, UserRecord& user);
 
+// Issues the session of a login, reading skey.mst once under the data lock: with reuse (shared
+// accounts) the key of the user's first record is given back when it is 1 or more (reused is
+// then true and nothing is written); otherwise keys are drawn until one that no record holds
+// comes up (at most maxDraws), and the record is saved as SaveSession saves it. The key, or -1
+// when no key could be drawn or skey.mst could not be read or written.
+int32_t IssueSession(const std::string& dataDir, const std::string& userId, bool reuse,
+                     int maxDraws, bool& reused);
+
 // The user id of the first record holding key, without any further check. 0 or -1.
 int FindSessionUserOfKey(const std::string& dataDir, int32_t key, std::string& userId);
 

@@ -211,11 +211,14 @@ int FindUser(const std::string& dataDir, std::string& id, UserRecord& out) {
     std::string bytes;
     if (!LoadUserFile(dataDir, kUserFile, bytes)) return -1;
     for (std::string_view line : SplitTextLines(bytes)) {
-        UserRecord u;
-        if (ParseUserLine(line, u) != 0) continue;
-        std::string upper = u.USER_ID;
+        // The id is compared before the line is unpacked; only well-formed lines count.
+        const size_t comma = line.find(',');
+        if (comma == std::string_view::npos) continue;
+        std::string upper = CutToSlot(line.substr(0, comma), kUserIdSize);
         UpperCaseId(upper);
         if (upper != id) continue;
+        UserRecord u;
+        if (ParseUserLine(line, u) != 0) continue;
         id = u.USER_ID;
         out = std::move(u);
         return 0;
