@@ -16,10 +16,20 @@ const std::vector<FolderRecord>& FolderTree(Run& run) {
 const FolderSettings* CachedFolderSettings(Run& run, int folderNo) {
     RunCache& c = run.cache;
     if (!c.folderSettingsLoaded) {
-        c.folderSettings = ReadAllFolderSettings(run.dataDir());
+        c.folderSettingsBytes =
+            ReadRecordFile(DataFilePath(run.dataDir(), "b_title2.mst"), kFolderSettingsSize);
         c.folderSettingsLoaded = true;
     }
-    return FindSettingsIn(c.folderSettings, folderNo);
+    auto known = c.folderSettings.find(folderNo);
+    if (known != c.folderSettings.end()) return known->second.get();
+    // Only the record asked for is unpacked: the first of the folder, as FindSettingsIn takes.
+    std::unique_ptr<FolderSettings> found;
+    for (std::string_view r : SplitRecords(c.folderSettingsBytes, kFolderSettingsSize)) {
+        if (GetInt32(r, 0) != folderNo) continue;
+        found = std::make_unique<FolderSettings>(UnpackFolderSettings(r));
+        break;
+    }
+    return c.folderSettings.emplace(folderNo, std::move(found)).first->second.get();
 }
 
 static void LoadAcls(Run& run) {

@@ -33,7 +33,8 @@ struct RunCache {
     bool treeLoaded = false;
     std::vector<FolderRecord> tree;            // b_title.mst in display order
     bool folderSettingsLoaded = false;
-    std::vector<FolderSettings> folderSettings;  // b_title2.mst
+    std::string folderSettingsBytes;           // b_title2.mst as read (complete records)
+    std::map<int, std::unique_ptr<FolderSettings>> folderSettings;  // unpacked when asked for
     bool aclsLoaded = false;
     std::vector<UserAclEntry> userAcls;        // b_u_acl.mst
     std::vector<GroupAclEntry> groupAcls;      // b_g_acl.mst

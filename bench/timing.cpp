@@ -1,6 +1,7 @@
 // benchtime: times requests of the program against /bin/true in the same run. Each case is run
 // in pairs with /bin/true, interleaved (true, page, true, page, ...), so that both see the same
-// machine state; the table gives the medians of both and their ratio.
+// machine state; the table gives the medians of both and their ratio, of the wall-clock time and
+// of the CPU time (user and system) of the run, which a busy machine disturbs less.
 //
 //   benchtime PROGRAM RUNS CASEFILE
 //
@@ -10,6 +11,7 @@
 // current directory; its output goes to /dev/null.
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,7 +32,12 @@ struct Case {
     std::string name, method, query, bodyFile;
 };
 
-double RunOnce(const std::string& program, const std::vector<std::string>& env,
+struct Timing {
+    double wall = 0;  // ms
+    double cpu = 0;   // ms of user and system time of the run
+};
+
+Timing RunOnce(const std::string& program, const std::vector<std::string>& env,
                const std::string& bodyFile) {
     std::vector<char*> envp;
     for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
@@ -48,10 +55,13 @@ double RunOnce(const std::string& program, const std::vector<std::string>& env,
         std::exit(1);
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
     const auto end = std::chrono::steady_clock::now();
     posix_spawn_file_actions_destroy(&actions);
-    return std::chrono::duration<double, std::milli>(end - start).count();
+    auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    return {std::chrono::duration<double, std::milli>(end - start).count(),
+            ms(usage.ru_utime) + ms(usage.ru_stime)};
 }
 
 double Median(std::vector<double> v) {
@@ -87,7 +97,8 @@ int main(int argc, char** argv) {
         if (c.query == "-") c.query.clear();
         cases.push_back(c);
     }
-    std::printf("| request | /bin/true | page | ratio |\n|---|---:|---:|---:|\n");
+    std::printf("| request | /bin/true | page | ratio | CPU /bin/true | CPU page | CPU ratio |\n"
+                "|---|---:|---:|---:|---:|---:|---:|\n");
     for (const Case& c : cases) {
         std::vector<std::string> env = {"REQUEST_METHOD=" + c.method, "QUERY_STRING=" + c.query,
                                         "GATEWAY_INTERFACE=CGI/1.1",
@@ -101,14 +112,20 @@ int main(int argc, char** argv) {
             env.push_back("CONTENT_TYPE=application/x-www-form-urlencoded");
             env.push_back("CONTENT_LENGTH=" + std::to_string(s.str().size()));
         }
-        std::vector<double> base, page;
+        std::vector<double> base, page, baseCpu, pageCpu;
         for (int i = 0; i < 3; ++i) RunOnce(program, env, c.bodyFile);  // warm the caches
         for (int i = 0; i < runs; ++i) {
-            base.push_back(RunOnce("/bin/true", env, ""));
-            page.push_back(RunOnce(program, env, c.bodyFile));
+            const Timing t = RunOnce("/bin/true", env, "");
+            const Timing p = RunOnce(program, env, c.bodyFile);
+            base.push_back(t.wall);
+            page.push_back(p.wall);
+            baseCpu.push_back(t.cpu);
+            pageCpu.push_back(p.cpu);
         }
         const double b = Median(base), p = Median(page);
-        std::printf("| %s | %.2f ms | %.2f ms | %.1f× |\n", c.name.c_str(), b, p, p / b);
+        const double bc = Median(baseCpu), pc = Median(pageCpu);
+        std::printf("| %s | %.2f ms | %.2f ms | %.1f× | %.2f ms | %.2f ms | %.1f× |\n",
+                    c.name.c_str(), b, p, p / b, bc, pc, bc > 0 ? pc / bc : 0.0);
         std::fflush(stdout);
     }
     return 0;

@@ -4,6 +4,7 @@
 #include "store/journal.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -161,17 +162,27 @@ bool WriteAll(int fd, std::string_view bytes, off_t offset = -1) {
 bool ReadAll(int fd, std::string& bytes) {
     bytes.clear();
     struct stat st;
-    if (fstat(fd, &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
-    char buf[65536];
+    // Straight into the string: the size the file has now, then whatever it grew by.
+    size_t size = fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+    size_t got = 0;
     for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
+        if (got == size) {
+            size = size + 65536;
+            bytes.resize(size);
+        } else if (bytes.size() != size) {
+            bytes.resize(size);
+        }
+        ssize_t n = read(fd, bytes.data() + got, size - got);
         if (n < 0) {
             if (errno == EINTR) continue;
             bytes.clear();
             return false;
         }
-        if (n == 0) return true;
-        bytes.append(buf, static_cast<size_t>(n));
+        if (n == 0) {
+            bytes.resize(got);
+            return true;
+        }
+        got += static_cast<size_t>(n);
     }
 }
 
@@ -286,29 +297,27 @@ void SplitLines(std::string_view bytes, size_t bufferSize, Sink sink) {
     const size_t room = bufferSize > 1 ? bufferSize - 1 : 1;  // characters per read
     const size_t n = bytes.size();
     size_t pos = 0;
+    const char* data = bytes.data();
     while (pos < n) {
         const size_t start = pos;
-        size_t textEnd = 0;
-        bool ended = false;
-        size_t count = 0;
-        while (count < room && pos < n) {
-            const char c = bytes[pos];
-            if (c == '\n') {
-                textEnd = pos;
-                pos += 1;
-                ended = true;
-                break;
-            }
-            if (c == '\r' && (pos + 1 == n || bytes[pos + 1] == '\n')) {
-                textEnd = pos;
-                pos += (pos + 1 == n) ? 1 : 2;
-                ended = true;
-                break;
-            }
-            ++pos;
-            ++count;
+        const size_t limit = std::min(n, start + room);  // the characters one read takes
+        size_t textEnd;
+        const void* lf = std::memchr(data + start, '\n', limit - start);
+        if (lf != nullptr) {
+            // A LF ends the line; a CR just before it belongs to the line end.
+            const size_t at = static_cast<size_t>(static_cast<const char*>(lf) - data);
+            textEnd = at > start && data[at - 1] == '\r' ? at - 1 : at;
+            pos = at + 1;
+        } else if (limit < n && data[limit - 1] == '\r' && data[limit] == '\n') {
+            textEnd = limit - 1;  // the last character read is the CR of a CR LF
+            pos = limit + 1;
+        } else if (limit == n && data[n - 1] == '\r') {
+            textEnd = n - 1;  // a CR that ends the file ends the line
+            pos = n;
+        } else {
+            textEnd = limit;  // a piece of a long line, or the last line without its end
+            pos = limit;
         }
-        if (!ended) textEnd = pos;
         sink(bytes.substr(start, textEnd - start), bytes.substr(start, pos - start));
     }
 }
