@@ -66,11 +66,9 @@ static std::vector<MessageIndexEntry> PageRows(const std::string& dataDir, int f
     const size_t first = static_cast<size_t>(page - 1) * kRowsPerPage;
     if (mode != 2 && mode != 3)
         return ReadMessagesAt(dataDir, folder, static_cast<long>(first), kRowsPerPage);
-    const std::string bytes = ReadRecordFile(MessageIndexPath(dataDir, folder), kMessageIndexEntrySize);
-    const size_t count = bytes.size() / kMessageIndexEntrySize;
-    auto numberAt = [&](size_t i) {
-        return GetInt32(std::string_view(bytes).substr(i * kMessageIndexEntrySize, 8), 4);
-    };
+    const RawMessageIndex index = ReadRawMessageIndex(dataDir, folder);
+    const size_t count = index.size();
+    auto numberAt = [&](size_t i) { return index.number(i); };
     std::vector<size_t> picked;  // record positions of the page, ascending by number
     int32_t top = 0;
     for (size_t i = 0; i < count; ++i) top = std::max(top, numberAt(i));
@@ -95,9 +93,7 @@ static std::vector<MessageIndexEntry> PageRows(const std::string& dataDir, int f
         for (size_t k = first; k < all.size() && picked.size() < kRowsPerPage; ++k)
             picked.push_back(all[k].second);
     }
-    for (size_t i : picked)
-        rows.push_back(UnpackMessageIndexEntry(
-            std::string_view(bytes).substr(i * kMessageIndexEntrySize, kMessageIndexEntrySize)));
+    for (size_t i : picked) rows.push_back(index.entry(i));
     if (mode == 3) std::reverse(rows.begin(), rows.end());
     return rows;
 }

@@ -73,23 +73,55 @@ std::vector<MessageIndexEntry> ReadMessageIndex(const std::string& dataDir, int 
     return entries;
 }
 
-int32_t RawMessageIndex::number(size_t i) const {
-    return GetInt32(std::string_view(bytes).substr(i * kMessageIndexEntrySize + 4, 4), 0);
+RawMessageIndex::RawMessageIndex(RawMessageIndex&& other) noexcept
+    : numbers(std::move(other.numbers)), threads(std::move(other.threads)), fd(other.fd) {
+    other.fd = -1;
 }
 
-int32_t RawMessageIndex::thread(size_t i) const {
-    return GetInt32(std::string_view(bytes).substr(i * kMessageIndexEntrySize + 12, 4), 0);
+RawMessageIndex::~RawMessageIndex() {
+    if (fd >= 0) close(fd);
+}
+
+MessageIndexEntry RawMessageIndex::entry(size_t i) const {
+    std::string bytes;
+    if (fd < 0 || ReadBytesAt(fd, i * kMessageIndexEntrySize, kMessageIndexEntrySize, bytes) !=
+                      kMessageIndexEntrySize)
+        return MessageIndexEntry();
+    return UnpackMessageIndexEntry(bytes);
 }
 
 long RawMessageIndex::find(int32_t no) const {
-    for (size_t i = 0; i < size(); ++i)
-        if (number(i) == no) return static_cast<long>(i);
+    for (size_t i = 0; i < numbers.size(); ++i)
+        if (numbers[i] == no) return static_cast<long>(i);
     return -1;
 }
 
 RawMessageIndex ReadRawMessageIndex(const std::string& dataDir, int folder) {
     RawMessageIndex index;
-    index.bytes = ReadRecordFile(MessageIndexPath(dataDir, folder), kMessageIndexEntrySize);
+    index.fd = OpenRecordFile(MessageIndexPath(dataDir, folder));
+    if (index.fd < 0) return index;
+    struct stat st {};
+    if (fstat(index.fd, &st) == 0 && st.st_size > 0) {
+        const size_t records = static_cast<size_t>(st.st_size) / kMessageIndexEntrySize;
+        index.numbers.reserve(records);
+        index.threads.reserve(records);
+    }
+    // Pieces of whole records, read one after the other.
+    std::string piece;
+    size_t offset = 0;
+    constexpr size_t kPiece = 512 * kMessageIndexEntrySize;
+    for (;;) {
+        const size_t got = ReadBytesAt(index.fd, offset, kPiece, piece);
+        const size_t whole = got / kMessageIndexEntrySize;
+        for (size_t k = 0; k < whole; ++k) {
+            const std::string_view r =
+                std::string_view(piece).substr(k * kMessageIndexEntrySize, kMessageIndexEntrySize);
+            index.numbers.push_back(GetInt32(r, 4));
+            index.threads.push_back(GetInt32(r, 12));
+        }
+        if (got < kPiece) break;
+        offset += got;
+    }
     return index;
 }
 

@@ -51,15 +51,24 @@ std::vector<MessageIndexEntry> ReadMessagesAt(const std::string& dataDir, int fo
 // index.dat as read once, its records unpacked only when asked for: pages that show a few
 // messages find them, their neighbours and their threads from the raw number, thread and depth
 // fields.
+// The file is read once in pieces, keeping only the number and thread fields; a record is
+// unpacked when asked for, read at its offset from the same open file (so all of it comes from
+// one version of the file).
 struct RawMessageIndex {
-    std::string bytes;  // complete records only
-    size_t size() const { return bytes.size() / kMessageIndexEntrySize; }
-    std::string_view record(size_t i) const {
-        return std::string_view(bytes).substr(i * kMessageIndexEntrySize, kMessageIndexEntrySize);
-    }
-    int32_t number(size_t i) const;
-    int32_t thread(size_t i) const;
-    MessageIndexEntry entry(size_t i) const { return UnpackMessageIndexEntry(record(i)); }
+    RawMessageIndex() = default;
+    RawMessageIndex(RawMessageIndex&& other) noexcept;
+    RawMessageIndex& operator=(RawMessageIndex&&) = delete;
+    ~RawMessageIndex();
+
+    std::vector<int32_t> numbers;  // of the complete records, in file order
+    std::vector<int32_t> threads;
+    int fd = -1;
+
+    size_t size() const { return numbers.size(); }
+    int32_t number(size_t i) const { return numbers[i]; }
+    int32_t thread(size_t i) const { return threads[i]; }
+    // The record at position i (an empty entry when it cannot be read).
+    MessageIndexEntry entry(size_t i) const;
     // Position of the first record of the number, or -1.
     long find(int32_t number) const;
 };

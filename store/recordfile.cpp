@@ -162,27 +162,31 @@ bool WriteAll(int fd, std::string_view bytes, off_t offset = -1) {
 bool ReadAll(int fd, std::string& bytes) {
     bytes.clear();
     struct stat st;
-    // Straight into the string: the size the file has now, then whatever it grew by.
-    size_t size = fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+    // Straight into the string up to the size the file has now, then whatever it grew by.
+    const size_t size = fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+    bytes.resize(size);
     size_t got = 0;
-    for (;;) {
-        if (got == size) {
-            size = size + 65536;
-            bytes.resize(size);
-        } else if (bytes.size() != size) {
-            bytes.resize(size);
-        }
+    while (got < size) {
         ssize_t n = read(fd, bytes.data() + got, size - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            bytes.clear();
+            return false;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    bytes.resize(got);
+    char buf[65536];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
             bytes.clear();
             return false;
         }
-        if (n == 0) {
-            bytes.resize(got);
-            return true;
-        }
-        got += static_cast<size_t>(n);
+        if (n == 0) return true;
+        bytes.append(buf, static_cast<size_t>(n));
     }
 }
 

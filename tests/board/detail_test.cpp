@@ -298,7 +298,8 @@ TEST(DetailNeighbours, RawIndexAgreesWithTheWalk) {
             MessageIndexEntry e;
             e.messageNo = static_cast<int32_t>(rng() % spread) - 2;
             index.push_back(e);
-            raw.bytes += PackMessageIndexEntry(e);
+            raw.numbers.push_back(e.messageNo);
+            raw.threads.push_back(e.threadNo);
         }
         for (int mode = 1; mode <= 3; ++mode) {
             const int selNo = count > 0 && rng() % 4 ? index[rng() % count].messageNo
