@@ -1,5 +1,8 @@
 #include "app/run.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "store/groups.h"
 #include "store/readmarks.h"
 #include "store/recordfile.h"
@@ -16,19 +19,32 @@ const std::vector<FolderRecord>& FolderTree(Run& run) {
 const FolderSettings* CachedFolderSettings(Run& run, int folderNo) {
     RunCache& c = run.cache;
     if (!c.folderSettingsLoaded) {
-        c.folderSettingsBytes =
-            ReadRecordFile(DataFilePath(run.dataDir(), "b_title2.mst"), kFolderSettingsSize);
+        const std::string path = DataFilePath(run.dataDir(), "b_title2.mst");
+        c.folderSettingsFd = OpenRecordFile(path);
+        if (c.folderSettingsFd < 0) c.folderSettingsFd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         c.folderSettingsLoaded = true;
     }
     auto known = c.folderSettings.find(folderNo);
     if (known != c.folderSettings.end()) return known->second.get();
-    // Only the record asked for is unpacked: the first of the folder, as FindSettingsIn takes.
-    std::unique_ptr<FolderSettings> found;
-    for (std::string_view r : SplitRecords(c.folderSettingsBytes, kFolderSettingsSize)) {
-        if (GetInt32(r, 0) != folderNo) continue;
-        found = std::make_unique<FolderSettings>(UnpackFolderSettings(r));
-        break;
+    // The file is scanned once, as far as the folders asked for need, noting where each folder's
+    // first record lies; only the records asked for are unpacked (the first of the folder, as
+    // FindSettingsIn takes).
+    if (c.folderSettingsFd >= 0 && c.folderSettingsAt.find(folderNo) == c.folderSettingsAt.end()) {
+        c.folderSettingsScanned = ScanRecords(
+            c.folderSettingsFd, kFolderSettingsSize, c.folderSettingsScanned,
+            [&](std::string_view r, size_t position) {
+                const int n = GetInt32(r, 0);
+                c.folderSettingsAt.emplace(n, position);
+                return n == folderNo;
+            });
     }
+    std::unique_ptr<FolderSettings> found;
+    auto at = c.folderSettingsAt.find(folderNo);
+    std::string record;
+    if (at != c.folderSettingsAt.end() &&
+        ReadBytesAt(c.folderSettingsFd, at->second * kFolderSettingsSize, kFolderSettingsSize,
+                    record) == kFolderSettingsSize)
+        found = std::make_unique<FolderSettings>(UnpackFolderSettings(record));
     return c.folderSettings.emplace(folderNo, std::move(found)).first->second.get();
 }
 
@@ -124,4 +140,11 @@ int CachedCountUnread(Run& run, int folderNo) {
     return n;
 }
 
-void ForgetCaches(Run& run) { run.cache = RunCache(); }
+void ForgetCaches(Run& run) {
+    if (run.cache.folderSettingsFd >= 0) close(run.cache.folderSettingsFd);
+    run.cache = RunCache();
+}
+
+Run::~Run() {
+    if (cache.folderSettingsFd >= 0) close(cache.folderSettingsFd);
+}

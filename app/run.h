@@ -33,7 +33,9 @@ struct RunCache {
     bool treeLoaded = false;
     std::vector<FolderRecord> tree;            // b_title.mst in display order
     bool folderSettingsLoaded = false;
-    std::string folderSettingsBytes;           // b_title2.mst as read (complete records)
+    int folderSettingsFd = -1;                 // b_title2.mst, scanned as far as needed
+    size_t folderSettingsScanned = 0;          // records scanned so far
+    std::map<int, size_t> folderSettingsAt;    // folder number -> its first record seen
     std::map<int, std::unique_ptr<FolderSettings>> folderSettings;  // unpacked when asked for
     bool aclsLoaded = false;
     std::vector<UserAclEntry> userAcls;        // b_u_acl.mst
@@ -65,6 +67,7 @@ struct Run {
     time_t now = 0;            // the time the run started
     Output& out;               // the response
     RunCache cache;
+    ~Run();
     int noteMsg = 0;           // a message a writing step leaves for the page that follows
 
     const std::string& dataDir() const { return settings.DATA_FILE_PATH; }

@@ -481,6 +481,24 @@ bool ReadRecordFile(const std::string& path, size_t recordSize, std::string& byt
     return true;
 }
 
+size_t ScanRecords(int fd, size_t recordSize, size_t first,
+                   const std::function<bool(std::string_view record, size_t position)>& visit) {
+    if (recordSize == 0) return first;
+    const size_t perPiece = std::max<size_t>(1, 65536 / recordSize);
+    std::string piece;
+    size_t position = first;
+    for (;;) {
+        const size_t got = ReadBytesAt(fd, position * recordSize, perPiece * recordSize, piece);
+        const size_t whole = got / recordSize;
+        for (size_t k = 0; k < whole; ++k) {
+            if (visit(std::string_view(piece).substr(k * recordSize, recordSize), position + k))
+                return position + k + 1;
+        }
+        position += whole;
+        if (whole < perPiece) return position;
+    }
+}
+
 long CountRecords(const std::string& path, size_t recordSize) {
     long size = FileSize(path);
     if (size <= 0 || recordSize == 0) return 0;

@@ -172,6 +172,13 @@ std::string ReadRecordFile(const std::string& path, size_t recordSize);
 // The same for a read-modify-write: false when the file can be neither opened nor created, or
 // cannot be read (bytes then empty), so that a change never goes ahead on a wrong picture.
 bool ReadRecordFile(const std::string& path, size_t recordSize, std::string& bytes);
+// Calls visit(record, position) for the complete records of an open fixed-record file from
+// position first on, read in pieces of whole records into one small buffer (no copy of the
+// whole file in memory), until visit returns true or the file ends. The position after the
+// last record visited (or the count of records when the file ended).
+size_t ScanRecords(int fd, size_t recordSize, size_t first,
+                   const std::function<bool(std::string_view record, size_t position)>& visit);
+
 // Number of complete records in a fixed-record file (0 when it cannot be opened).
 long CountRecords(const std::string& path, size_t recordSize);
 

@@ -144,10 +144,20 @@ int FindSessionUserOfKey(const std::string& dataDir, int32_t key, std::string& u
 
 int CheckSession(const std::string& dataDir, int32_t key, std::string& userId, UserRecord& user) {
     userId.clear();
-    const std::string all = ReadRecordFile(DataFilePath(dataDir, kSessionFile), kSessionRecordSize);
-    for (std::string_view bytes : SplitRecords(all, kSessionRecordSize)) {
-        if (GetInt32(bytes, kSessionKeyOffset) != key) continue;
-        const SessionRecord rec = UnpackSessionRecord(bytes);
+    // The file is scanned in pieces up to the first record of the key.
+    const std::string path = DataFilePath(dataDir, kSessionFile);
+    int fd = OpenRecordFile(path);
+    if (fd < 0) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    std::string record;
+    ScanRecords(fd, kSessionRecordSize, 0, [&](std::string_view r, size_t) {
+        if (GetInt32(r, kSessionKeyOffset) != key) return false;
+        record = std::string(r);
+        return true;
+    });
+    close(fd);
+    if (!record.empty()) {
+        const SessionRecord rec = UnpackSessionRecord(record);
         std::string id = rec.USER_ID;
         UserRecord found;
         // A key whose user is gone opens nothing.
