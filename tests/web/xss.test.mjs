@@ -186,6 +186,14 @@ test('no stored string runs as script on any page', { timeout: 280000 }, async (
       ['GROUPLIST', 10 + i], ['GROUPMODE', 1]]);
   }));
 
+  // The operator's settings last (the pictures appear on every page): the whole form as the
+  // settings file holds it, with hostile picture names and log-off address.
+  const ini = fs.readFileSync(`${board.dir}/cgi-bin/boardcgi.ini`, 'latin1');
+  const settings = [...ini.matchAll(/^([^,\r\n]+),([^\r\n]*),\r?$/gm)].map((m) => [m[1], m[2]]);
+  const hostile = { LOGIN_GIF: corpus[96], BACK_GIF: corpus[9], LOGOFF_URL: corpus[10] };
+  await as(op, 'SYSTEMUPDATE', settings.map(([k, v]) => [k, k in hostile ? noComma(hostile[k]) : v]));
+  assert.match(fs.readFileSync(`${board.dir}/cgi-bin/boardcgi.ini`, 'latin1'), /^LOGIN_GIF,.*xss/m);
+
   console.log(`stored in ${Date.now() - t0} ms`, tally);
   // Apart from the ids (most of which the check refuses), nearly every string got in.
   for (const [job, t] of Object.entries(tally)) {
@@ -207,6 +215,8 @@ test('no stored string runs as script on any page', { timeout: 280000 }, async (
     `JOB=CHAT_DOWN&FOLDER_NO=${CHAT}&LOG_LINE=200`,
     `JOB=CHAT_UP&FOLDER_NO=${CHAT}&FAST=1&USER_NAME=${encodeURIComponent(corpus[0])}`,
     `JOB=SEARCHDISP&FOLDER_NO=${LOUNGE}&CONDITION=xss&STAT=1`, 'JOB=SEARCH', 'JOB=FRM21');
+  pages.push(board.programUrl);  // the login page
+  add(op, `JOB=ROOM&FOLDER_NO=${LOUNGE}&USER_DISP_DEF=2`, `JOB=ROOM&FOLDER_NO=${LOUNGE}&USER_DISP_DEF=3`);
   add(op, 'JOB=FRM21', 'JOB=USERLIST', 'JOB=USERLIST&SJOB=ORDER_ID', 'JOB=GROUPLIST',
     'JOB=FOLDERLIST', 'JOB=NEWFOLDER', 'JOB=DELFOLDER', 'JOB=BORDMOVE', 'JOB=IDSINSEIlist2',
     'JOB=AccessLogLastLogin', 'JOB=SYSTEM', 'JOB=BATCH_UPLOAD');
@@ -241,6 +251,10 @@ test('no stored string runs as script on any page', { timeout: 280000 }, async (
       for (let y = 10; y < 700; y += 300) await page.mouse.move(550, y);
     }
   }));
+  // Last, a member's log-off page, which leads to the log-off address.
+  const bob = (await login(board, { id: 'bob', password: 'bob' })).skey;
+  await tabs[0].goto(url(bob, 'JOB=LOGOFF'), { waitUntil: 'load' });
+  findings.push(...await tabs[0].evaluate(audit));
   console.log(`pages in ${Date.now() - t0} ms`);
   await tabs[0].waitForTimeout(300);  // animations, autofocus and timers
   assert.deepEqual(findings, [], 'markup from a stored string survived');
