@@ -10,6 +10,10 @@ command -v cmake >/dev/null || need+=(cmake)
 # The web tests: lighttpd serves a temporary installation, Debian's Chromium is driven by
 # playwright-core from npm (no browser is ever downloaded).
 command -v lighttpd >/dev/null || [ -x /usr/sbin/lighttpd ] || need+=(lighttpd)
+# v2convert reads the earlier version's Access database through libmdb; its tests also use
+# the mdbtools commands.
+[ -f /usr/include/mdbtools.h ] || need+=(mdbtools-dev)
+command -v mdb-export >/dev/null || need+=(mdbtools)
 [ -x /usr/bin/chromium ] || need+=(chromium)
 command -v node >/dev/null || need+=(nodejs)
 command -v npm >/dev/null || need+=(npm)
