@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 namespace {
@@ -60,6 +61,30 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
         if (Fold(static_cast<unsigned char>(a[i])) != Fold(static_cast<unsigned char>(b[i])))
             return false;
     return true;
+}
+
+// libmdb's text of a float rounds it (2.9999999999999996 reads as 3), which would change the
+// truncated value; the value is read from the row instead, where the fetch left it. The text
+// stays when the row's bytes do not agree with it.
+std::string ExactFloatText(MdbHandle* mdb, const MdbColumn* col, const std::string& text) {
+    const int start = col->cur_value_start;
+    const size_t size = col->col_type == MDB_DOUBLE ? 8 : 4;
+    if (start < 0 || static_cast<size_t>(start) + size > static_cast<size_t>(mdb->fmt->pg_size))
+        return text;
+    double value;
+    if (size == 8) {
+        std::memcpy(&value, mdb->pg_buf + start, 8);
+    } else {
+        float single;
+        std::memcpy(&single, mdb->pg_buf + start, 4);
+        value = single;
+    }
+    const double shown = std::strtod(text.c_str(), nullptr);
+    if (!std::isfinite(value) || std::fabs(value - shown) > 1e-6 * std::max(1.0, std::fabs(shown)))
+        return text;
+    char exact[64];
+    std::snprintf(exact, sizeof exact, "%.17g", value);
+    return exact;
 }
 
 }  // namespace
@@ -178,8 +203,12 @@ const AccessTable* AccessDatabase::Table(const std::string& name, std::string& e
         std::vector<std::string> row(count);
         for (unsigned i = 0; i < count; ++i) {
             const size_t len = lengths[i] > 0 ? static_cast<size_t>(lengths[i]) : 0;
-            row[i] = ConvertColumnText(table->columns[i].type,
-                                       std::string(buffers[i], std::min(len, mdb->bind_size)));
+            std::string text(buffers[i], std::min(len, mdb->bind_size));
+            const int type = table->columns[i].type;
+            if ((type == MDB_FLOAT || type == MDB_DOUBLE) && !text.empty())
+                text = ExactFloatText(mdb, static_cast<MdbColumn*>(g_ptr_array_index(def->columns, i)),
+                                      text);
+            row[i] = ConvertColumnText(type, text);
             lengths[i] = 0;
             buffers[i][0] = '\0';
         }
