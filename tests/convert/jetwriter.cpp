@@ -27,9 +27,6 @@ void Put32(std::string& b, size_t at, uint32_t v) {
 }
 void Append16(std::string& b, uint32_t v) { Put16(b, b.size(), v); }
 void Append32(std::string& b, uint32_t v) { Put32(b, b.size(), v); }
-void AppendBytes(std::string& b, const void* p, size_t n) {
-    b.append(static_cast<const char*>(p), n);
-}
 
 std::string Iconv(const std::string& text, const char* to, const char* from) {
     iconv_t cd = iconv_open(to, from);
