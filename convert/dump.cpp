@@ -7,6 +7,16 @@
 
 namespace {
 
+void WriteQuoted(std::ostream& out, const std::string& value);
+
+// A name as a CSV field: quoted only when it holds a comma, a quote or a line break.
+void WriteName(std::ostream& out, const std::string& name) {
+    if (name.find_first_of(",\"\r\n") == std::string::npos)
+        out << name;
+    else
+        WriteQuoted(out, name);
+}
+
 void WriteQuoted(std::ostream& out, const std::string& value) {
     out << '"';
     for (char c : value) {
@@ -26,7 +36,8 @@ int ListTables(AccessDatabase& db, std::ostream& out, std::ostream& errors) {
             errors << error << "\n";
             return -1;
         }
-        out << name << ',' << table->rows.size() << '\n';
+        WriteName(out, name);
+        out << ',' << table->rows.size() << '\n';
     }
     return 0;
 }
@@ -39,8 +50,10 @@ int DumpTable(AccessDatabase& db, const std::string& name, std::ostream& out,
         errors << error << "\n";
         return -1;
     }
-    for (size_t c = 0; c < table->columns.size(); ++c)
-        out << (c ? "," : "") << table->columns[c].name;
+    for (size_t c = 0; c < table->columns.size(); ++c) {
+        if (c) out << ',';
+        WriteName(out, table->columns[c].name);
+    }
     out << '\n';
     for (const auto& row : table->rows) {
         for (size_t c = 0; c < row.size(); ++c) {

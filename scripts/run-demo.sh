@@ -28,6 +28,7 @@ command -v g++ >/dev/null || need+=(g++)
 command -v cmake >/dev/null || need+=(cmake)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v lighttpd >/dev/null || [ -x /usr/sbin/lighttpd ] || need+=(lighttpd)
+command -v pkg-config >/dev/null || need+=(pkg-config)
 [ -f /usr/include/mdbtools.h ] || need+=(mdbtools-dev)   # v2convert (libmdb)
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing ${need[*]} ..."

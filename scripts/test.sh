@@ -12,6 +12,7 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v lighttpd >/dev/null || [ -x /usr/sbin/lighttpd ] || need+=(lighttpd)
 # v2convert reads the earlier version's Access database through libmdb; its tests also use
 # the mdbtools commands.
+command -v pkg-config >/dev/null || need+=(pkg-config)
 [ -f /usr/include/mdbtools.h ] || need+=(mdbtools-dev)
 command -v mdb-export >/dev/null || need+=(mdbtools)
 [ -x /usr/bin/chromium ] || need+=(chromium)
