@@ -2,13 +2,22 @@
 
 #include <string>
 
+#include "admin/groups.h"
+#include "admin/menu.h"
+#include "admin/system.h"
+#include "admin/users.h"
 #include "app/menu.h"
 #include "app/result.h"
 #include "app/session.h"
+#include "board/applications.h"
+#include "board/batch.h"
 #include "board/delete.h"
 #include "board/detail.h"
 #include "board/list.h"
 #include "board/post.h"
+#include "board/search.h"
+#include "board/unread.h"
+#include "chat/chat.h"
 
 // Message numbers in the table are written as msg(N), as everywhere else in the program.
 static constexpr int msg(int n) { return n; }
@@ -31,6 +40,7 @@ static std::vector<JobOutcome> UserSaveOutcomes(const char* savedPage, const cha
         {-3, nullptr, msg(109), msg(182)}, {-4, nullptr, msg(109), msg(312)},
         {-5, nullptr, msg(109), msg(327)}, {-6, nullptr, msg(109), msg(362)},
         {-7, nullptr, msg(109), msg(363)}, {-8, nullptr, msg(109), msg(364)},
+        {kUserNotStored, nullptr, msg(109), msg(382)},
     };
 }
 
@@ -44,31 +54,35 @@ const std::vector<JobRoute>& JobTable() {
         {.job = "BORDWRITEFIN", .page = ShowPostingClosePage},  // also served before any login
 
         // Own data and unread settings
-        {.job = "MYDATA", .page = nullptr /* own-profile page */, .allowed = MayEditOwnData},
-        {.job = "SETNOREAD", .page = nullptr /* unread settings page */},
-        {.job = "SETNOREAD_WR", .write = nullptr /* save unread settings */, .then = "SETNOREAD"},
+        {.job = "MYDATA", .page = ShowOwnProfile, .allowed = MayEditOwnData},
+        {.job = "SETNOREAD", .page = ShowUnreadSettings},
+        {.job = "SETNOREAD_WR", .write = SaveUnreadSettings, .then = "SETNOREAD"},
 
         // Administration
-        {.job = "ADMIN", .page = nullptr /* administration menu */},
-        {.job = "SYSTEM", .page = nullptr /* system settings form */},
-        {.job = "SYSTEMUPDATE", .write = nullptr /* save system settings */, .then = "SYSTEM",
+        {.job = "ADMIN", .page = ShowAdminMenu},
+        {.job = "SYSTEM", .page = ShowSystemPage},
+        {.job = "SYSTEMUPDATE", .write = SaveSystemSettings, .then = "SYSTEM",
+         .outcomes = {{kSettingsRefused, nullptr, msg(108), msg(362)},
+                      {kSettingsNotWritten, nullptr, msg(108), msg(382)}},
          .reloadSettings = true},
-        {.job = "USERLIST", .page = nullptr /* user list */},
-        {.job = "USERMENT", .page = nullptr /* user edit page */},
-        {.job = "USERWR", .write = nullptr /* save user */,
+        {.job = "USERLIST", .page = ShowUserList},
+        {.job = "USERMENT", .page = ShowUserEditPage},
+        {.job = "USERWR", .write = SaveUser,
          .outcomes = UserSaveOutcomes("USERMENT", "USERLIST")},
-        {.job = "NEWUSERWR", .write = nullptr /* save user */,
+        {.job = "NEWUSERWR", .write = SaveUser,
          .outcomes = UserSaveOutcomes("USERMENT", "USERLIST")},
-        {.job = "MYDATAWR", .write = nullptr /* save user */,
-         .outcomes = UserSaveOutcomes("MYDATA", "MYDATA"), .allowed = MayEditOwnData},
-        {.job = "GROUPLIST", .page = nullptr /* group list */},
-        {.job = "NEWGROUP", .page = nullptr /* new group form */},
-        {.job = "NEWGROUPWR", .write = nullptr /* create group */,
+        {.job = "MYDATAWR", .write = SaveUser,
+         .outcomes = UserSaveOutcomes("MYDATA", "MYDATA")},  // refuses itself (-1) while MYDATA is 1
+        {.job = "GROUPLIST", .page = ShowGroupList},
+        {.job = "NEWGROUP", .page = ShowNewGroupPage},
+        {.job = "NEWGROUPWR", .write = SaveGroupJob,
          .outcomes = {{0, "GROUPLIST", 0, 0}, {2, nullptr, msg(154), msg(156)},
-                      {3, nullptr, msg(154), msg(157)}, {4, nullptr, msg(154), msg(158)}}},
-        {.job = "EDITGROUP", .page = nullptr /* edit group form */},
-        {.job = "DELGROUP", .page = nullptr /* delete-group page */},
-        {.job = "DELGROUPWR", .write = nullptr /* delete group */, .then = "GROUPLIST"},
+                      {3, nullptr, msg(154), msg(157)}, {4, nullptr, msg(154), msg(158)},
+                      {kGroupNameRefused, nullptr, msg(154), msg(362)},
+                      {kGroupNotStored, nullptr, msg(154), msg(382)}}},
+        {.job = "EDITGROUP", .page = ShowEditGroupPage},
+        {.job = "DELGROUP", .page = ShowDeleteGroupPage},
+        {.job = "DELGROUPWR", .write = DeleteGroupJob, .then = "GROUPLIST"},
         {.job = "FOLDERLIST", .page = nullptr /* folder list */},
         {.job = "NEWFOLDER", .page = nullptr /* new folder form */},
         {.job = "NEWFOLDERWR", .write = nullptr /* create folder */,
@@ -106,28 +120,28 @@ const std::vector<JobRoute>& JobTable() {
         {.job = "DETAILS", .page = ShowMessageDetail},
         {.job = "DELMSG", .write = DeleteMessage, .then = "ROOM"},
         {.job = "BORDALLFLG", .write = MarkFolderRead, .then = "ROOM"},
-        {.job = "IDSINSEI", .page = nullptr /* ID application form */},
-        {.job = "IDSINSEIWR", .write = nullptr /* save ID application */,
+        {.job = "IDSINSEI", .page = ShowApplicationForm},
+        {.job = "IDSINSEIWR", .write = SaveApplication,
          .outcomes = {{0, "IDSINSEIlist", 0, 0}, {-1, nullptr, msg(311), msg(181)},
                       {-2, nullptr, msg(311), msg(182)}, {-3, nullptr, msg(311), msg(312)},
                       {-4, nullptr, msg(311), msg(313)}, {-5, nullptr, msg(311), msg(327)},
                       {-6, nullptr, msg(311), msg(362)}, {-7, nullptr, msg(311), msg(363)},
                       {-8, nullptr, msg(311), msg(364)}}},
-        {.job = "IDSINSEIlist", .page = nullptr /* application list */},
-        {.job = "IDSINSEIlist2", .page = nullptr /* pending applications */},
-        {.job = "IDSINSEIsysopWR", .write = nullptr /* decide applications */,
+        {.job = "IDSINSEIlist", .page = ShowApplicationList},
+        {.job = "IDSINSEIlist2", .page = ShowPendingApplications},
+        {.job = "IDSINSEIsysopWR", .write = DecideApplications,
          .then = "IDSINSEIlist2"},
-        {.job = "NRDETAILS", .page = nullptr /* unread messages */},
-        {.job = "NRDETAILSWR", .write = nullptr /* save unread marks */, .then = "NRDETAILS"},
-        {.job = "SEARCH", .page = nullptr /* search form */},
-        {.job = "SEARCHDISP", .page = nullptr /* search results */},
-        {.job = "BATCH_UPLOAD", .page = nullptr /* batch upload form */},
-        {.job = "BATCH_UPLOAD_WR", .page = nullptr /* batch upload, writes its own page */},
+        {.job = "NRDETAILS", .page = ShowUnreadMessages},
+        {.job = "NRDETAILSWR", .write = SaveUnreadMarks, .then = "NRDETAILS"},
+        {.job = "SEARCH", .page = ShowSearchForm},
+        {.job = "SEARCHDISP", .page = ShowSearchResults},
+        {.job = "BATCH_UPLOAD", .page = ShowBatchUploadForm},
+        {.job = "BATCH_UPLOAD_WR", .page = BatchUpload},  // writes its own page
 
         // Chat
-        {.job = "CHAT", .page = nullptr /* chat frames */},
-        {.job = "CHAT_UP", .page = nullptr /* chat input frame */},
-        {.job = "CHAT_DOWN", .page = nullptr /* chat log frame */},
+        {.job = "CHAT", .page = ShowChatFrames},
+        {.job = "CHAT_UP", .page = ShowChatInput},
+        {.job = "CHAT_DOWN", .page = ShowChatLog},
     };
     // clang-format on
     return table;

@@ -90,6 +90,9 @@ int CheckSessionKey(Run& run, const std::string& text) {
     std::string userId;
     UserRecord user;
     if (CheckSession(run.dataDir(), key, userId, user) != 0) return 0;
+    // Only a plain language file of the working directory is taken; anything else stands for
+    // the system language.
+    if (!IsUserLanguageName(user.LANGUAGE)) user.LANGUAGE.clear();
     run.login.user = user;
     if (!user.LANGUAGE.empty() && user.LANGUAGE != run.settings.LANGUAGE)
         LoadMessages(run.msg, user.LANGUAGE);

@@ -205,6 +205,28 @@ void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, in
     WriteThreadTable(run, folderNo, entry, linkMode, ReadMessageIndex(run.dataDir(), folderNo));
 }
 
+void WriteShownMessage(Run& run, int folderNo, const MessageIndexEntry& entry,
+                       const FolderSettings& settings, MessageView view, int linkMode,
+                       const std::vector<MessageIndexEntry>& index) {
+    Output& o = run.out;
+    const std::string colour = HtmlEscape(settings.FONTCOLOR);
+    if (entry.deleted != 0) {
+        WriteDeletedNotice(run, view);
+    } else {
+        WriteMessageHeader(run, folderNo, entry, view, linkMode);
+        const std::string body = PrepareMessageBody(run, folderNo, entry, settings);
+        // The detail page sets the body between rules; a block runs on to its next message.
+        if (view == MessageView::kDetail) o << "<HR>\n";
+        if (!colour.empty()) o << "<FONT COLOR=\"#" << colour << "\">";
+        o << body << (view == MessageView::kDetail ? "\n<HR>\n<P>\n" : "\n<P>\n");
+        WriteAttachmentList(run, folderNo, entry, settings);
+    }
+    // Also after the notice of a deleted message, where no colour was opened (a browser ignores
+    // the unmatched end tag).
+    if (!colour.empty()) o << "</FONT>\n";
+    WriteThreadTable(run, folderNo, entry, linkMode, index);
+}
+
 MessageNeighbours FindNeighbours(const std::vector<MessageIndexEntry>& index, int mode, int selNo) {
     MessageNeighbours r;
     // The entries in the order of the walk.
@@ -347,23 +369,7 @@ void ShowMessageDetail(Run& run) {
     }
 
     const MessageNeighbours nb = FindNeighbours(index, mode, selNo);
-    const std::string colour = HtmlEscape(fs.FONTCOLOR);
-
-    if (entry.deleted != 0) {
-        WriteDeletedNotice(run, MessageView::kDetail);
-    } else {
-        WriteMessageHeader(run, folderNo, entry, MessageView::kDetail, mode);
-        const std::string body = PrepareMessageBody(run, folderNo, entry, fs);
-        o << "<HR>\n";
-        if (!colour.empty()) o << "<FONT COLOR=\"#" << colour << "\">";
-        o << body << "\n<HR>\n<P>\n";
-        WriteAttachmentList(run, folderNo, entry, fs);
-    }
-    // Also after the notice of a deleted message, where no colour was opened (a browser ignores
-    // the unmatched end tag).
-    if (!colour.empty()) o << "</FONT>\n";
-
-    WriteThreadTable(run, folderNo, entry, mode, index);
+    WriteShownMessage(run, folderNo, entry, fs, MessageView::kDetail, mode, index);
     WriteNavigation(run, folderNo, mode, nb);
     if (rights >= kRightsWrite) WritePostingRow(run, folderNo, mode, entry, fs, rights);
     o << "</BODY>\n"

@@ -53,6 +53,14 @@ void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, in
                       const std::vector<MessageIndexEntry>& index);
 void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode);
 
+// The message as the detail page and a message block show it: the notice of a deleted message,
+// or the header table, the body (in the folder's FONTCOLOR; between rules on the detail page)
+// and the attachment list; then the thread table. linkMode is the display mode of the links;
+// index is the folder's index in file order. Writes no read mark.
+void WriteShownMessage(Run& run, int folderNo, const MessageIndexEntry& entry,
+                       const FolderSettings& settings, MessageView view, int linkMode,
+                       const std::vector<MessageIndexEntry>& index);
+
 // Neighbours of message selNo in the list of the display mode, and the list page that holds it.
 // Mode 1 walks the index in file order; modes 2 and 3 walk the numbers 1 up to the number of
 // the last record of the file. previous/next are 0 when there is none; page is 0 when the walk

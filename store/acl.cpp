@@ -136,3 +136,9 @@ int DeleteUserAcl(const std::string& dataDir, int folderNo, const std::string& u
                                     GetSlotText(r, 4, kAclUserIdSize) == key;
                          });
 }
+
+int DeleteUserAclsOfUser(const std::string& dataDir, const std::string& userId) {
+    const std::string key = UserKey(userId);
+    return DeleteRecords(dataDir, kUserAclFile, kUserAclTemp, kUserAclEntrySize,
+                         [&](std::string_view r) { return GetSlotText(r, 4, kAclUserIdSize) == key; });
+}

@@ -55,3 +55,6 @@ int SaveUserAcl(const std::string& dataDir, const UserAclEntry& entry);
 // Drops every entry of that folder and user id (exact compare; folder 0 is just folder 0).
 // 0 when one was dropped, else -1.
 int DeleteUserAcl(const std::string& dataDir, int folderNo, const std::string& userId);
+// Drops every entry of the user id (exact compare) in every folder, in one rewrite (a deleted
+// user leaves no rights behind). 0 when one was dropped, else -1.
+int DeleteUserAclsOfUser(const std::string& dataDir, const std::string& userId);

@@ -72,11 +72,39 @@ int FindChatMember(const std::string& dataDir, int folder, const std::string& us
 }
 
 int SaveChatMember(const std::string& dataDir, int folder, const ChatMember& member) {
+    EnsureFolderDir(dataDir, folder);
     const std::string packed = PackChatMember(member);
     const std::string id = GetSlotText(packed, 0, 22);
     return ReplaceOrAppendRecord(dataDir, ChatMemberListPath(dataDir, folder), kChatMemberSize,
                                  packed,
                                  [&](std::string_view r) { return GetSlotText(r, 0, 22) == id; });
+}
+
+// Find and save as one step under the lock; edit changes the found record and tells whether to
+// save it.
+template <typename Edit>
+static int UpdateChatMember(const std::string& dataDir, int folder, const std::string& userId,
+                            Edit edit) {
+    DataLock lock(dataDir);
+    ChatMember m;
+    if (FindChatMember(dataDir, folder, userId, m) != 0 || !edit(m)) return -1;
+    return SaveChatMember(dataDir, folder, m);
+}
+
+int TouchChatMember(const std::string& dataDir, int folder, const std::string& userId,
+                    const std::string& date) {
+    return UpdateChatMember(dataDir, folder, userId, [&](ChatMember& m) {
+        if (!(m.date > kChatLeftStamp)) return false;
+        m.date = date;
+        return true;
+    });
+}
+
+int LeaveChatMember(const std::string& dataDir, int folder, const std::string& userId) {
+    return UpdateChatMember(dataDir, folder, userId, [](ChatMember& m) {
+        m.date = kChatLeftStamp;
+        return true;
+    });
 }
 
 int ReadChatEntryAt(const std::string& dataDir, int folder, int index, ChatEntry& out) {
@@ -112,6 +140,7 @@ std::vector<ChatEntry> ReadChatEntries(const std::string& dataDir, int folder, i
 
 int PrependChatEntry(const std::string& dataDir, int folder, const ChatEntry& entry) {
     DataLock lock(dataDir);
+    EnsureFolderDir(dataDir, folder);
     const std::string path = ChatLogPath(dataDir, folder);
     std::string old;
     if (!ReadRecordFile(path, kChatEntrySize, old)) return -1;  // the log must not be lost

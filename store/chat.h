@@ -12,6 +12,10 @@
 inline constexpr size_t kChatEntrySize = 884;
 inline constexpr size_t kChatMemberSize = 72;
 
+// The date stamp of a member who has left the room (or never entered it: an empty date compares
+// below it too).
+inline constexpr const char* kChatLeftStamp = "1990/01/01 00:00";
+
 struct ChatEntry {
     int32_t MODE = 0;             // 0: writer's account mode, 0 for system lines
     std::string name;             // 4, 82 bytes: name shown ("System" for system lines)
@@ -44,9 +48,19 @@ std::string ChatMemberListPath(const std::string& dataDir, int folder);
 int FindChatMember(const std::string& dataDir, int folder, const std::string& userId,
                    ChatMember& out);
 
-// Overwrites in place the first record with the same user id, or appends. 0, or -1 when the
-// file cannot be written.
+// Overwrites in place the first record with the same user id, or appends; creates the folder
+// directory when missing. 0, or -1 when the file cannot be written.
 int SaveChatMember(const std::string& dataDir, int folder, const ChatMember& member);
+
+// Under the data lock, so that a reload and a leave at the same moment cannot undo each other:
+// when userId has a record whose date compares (bytewise) above kChatLeftStamp, i.e. the member
+// is in the room, its date becomes date. 0 when it was updated, -1 otherwise.
+int TouchChatMember(const std::string& dataDir, int folder, const std::string& userId,
+                    const std::string& date);
+
+// Under the data lock: the date of userId's record becomes kChatLeftStamp. -1 when userId has
+// no record (none is made for a member who never entered) or the file cannot be written.
+int LeaveChatMember(const std::string& dataDir, int folder, const std::string& userId);
 
 // Clears out, creates the folder directory when missing, and reads entry number index (from
 // 0, the newest) of chat.dat. -1 when the log holds fewer than index + 1 entries.
@@ -56,5 +70,7 @@ int ReadChatEntryAt(const std::string& dataDir, int folder, int index, ChatEntry
 std::vector<ChatEntry> ReadChatEntries(const std::string& dataDir, int folder, int maxCount);
 
 // Rewrites chat.dat (through chat.dat.TMP) with the new entry first and the older entries after
-// it in their order. 0, or -1 when the log cannot be rewritten.
+// it in their order; the whole read and rewrite is one step under the data lock, so concurrent
+// writers lose no line. Creates the folder directory when missing. 0, or -1 when the log cannot
+// be rewritten.
 int PrependChatEntry(const std::string& dataDir, int folder, const ChatEntry& entry);

@@ -287,3 +287,14 @@ void BuildUserListByLevel(const std::string& dataDir) {
 void BuildUserListByGroup(const std::string& dataDir) {
     BuildListFromList(dataDir, "user3.mst", "user4.mst", 6, 5, 8, false);
 }
+
+bool IsUsableUserId(const std::string& id) {
+    if (id == "." || id == "..") return false;
+    for (unsigned char c : id)
+        if (c < 0x20 || c == 0x7F || c == '/') return false;
+    // A backslash is refused where it stands as a character; as the second byte of a two-byte
+    // character it is part of that character.
+    for (const char* bad : {",", " ", "\\"})
+        if (FindText(id, bad) >= 0) return false;
+    return true;
+}
