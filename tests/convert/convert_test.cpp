@@ -181,16 +181,17 @@ TEST(Conversion, WritesEveryTableByteForByte) {
                   "hanako," + Sjis("花子") + ",10,,pw2,0,3,1,1,,,\r\n" +
                   "jiro,Jiro Suzuki,5,j@example.jp,pw3,1,1,1,1,,,\r\n"
                   "saburo,Saburo,1,s@example.jp,pw4,0,5,1,1,,,\r\n");
-    // Display order; depth 3 gives two blanks; the kind flag 7 is written as a board.
+    // Display order, ties (Odd and Deep) in table order; depth 3 gives two blanks; the kind
+    // flag 7 is written as a board.
     EXPECT_EQ(ReadFileBytes(out + "b_title.mst"),
-              "Top,1,Dir,\r\n " + Sjis("掲示板") + ",2,Board,\r\n  Deep,3,Board,\r\nOdd,4,Board,\r\n");
+              "Top,1,Dir,\r\n " + Sjis("掲示板") + ",2,Board,\r\nOdd,4,Board,\r\n  Deep,3,Board,\r\n");
     EXPECT_EQ(ReadFileBytes(out + "b_title2.mst"),
               Settings(1, 0, 0, 0, "", "", "", "") +
                   Settings(2, 3, 0, 1, "title.gif", "back.gif", Sjis("お知らせ<BR>です"),
                            "default text") +
-                  Settings(3, 1, 5, 5, "", "", "", "") +
                   Settings(4, 1, 0, 0, std::string(251, 'p'), "b.gif", std::string(4001, 'i'),
-                           Sjis("既定")));
+                           Sjis("既定")) +
+                  Settings(3, 1, 5, 5, "", "", "", ""));
     // Members ordered by group, then by user id ignoring letter case.
     EXPECT_EQ(ReadFileBytes(out + "g_user.mst"), "1,jiro,\r\n2,hanako,\r\n2,Taro,\r\n");
     EXPECT_EQ(ReadFileBytes(out + "group.mst"), "1,Staff,\r\n2," + Sjis("営業") + ",\r\n");

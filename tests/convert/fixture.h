@@ -50,7 +50,7 @@ inline std::vector<JetTable> SampleTables() {
                  {{"2", "2", "2", Sjis("掲示板"), "0", "3", "0", "1", "title.gif", "back.gif",
                    Sjis("お知らせ<BR>です"), "default text"},
                   {"1", "1", "1", "Top", "1", "0", "0", "0", null, null, null, null},
-                  {"4", "4", "1", "Odd", "7", "1", "0", "0", std::string(255, 'p'), "b.gif",
+                  {"4", "3", "1", "Odd", "7", "1", "0", "0", std::string(255, 'p'), "b.gif",
                    std::string(5000, 'i'), Sjis("既定")},
                   {"3", "3", "3", "Deep", "0", "1", "5", "5", "", "", "", ""}}});
     t.push_back({"GROUP_USER",
