@@ -263,7 +263,7 @@ TEST(Conversion, WritesEveryTableByteForByte) {
 }
 
 // Readings of column types the sample does not use: a text display mode, a text date, a
-// byte above 127 and booleans given as -1 by Access.
+// byte above 127, doubles as message numbers and a text message number.
 TEST(Conversion, ColumnReadingsByType) {
     TempDir dir("convert_types");
     std::vector<JetTable> tables = SampleTables();
@@ -280,10 +280,16 @@ TEST(Conversion, ColumnReadingsByType) {
     data.columns[1].type = JetType::Double;  // D_F_SEL_NO
     data.rows[2][1] = "0.9999999999999999";
     data.rows[3][1] = "-2.5";
+    JetTable& marks = *FindTable(tables, "BORD_READ_POINT");
+    marks.columns[1].type = JetType::Text;  // R_F_SEL_NO
+    marks.rows[2][1] = "02";
     const std::string db = WriteDatabase(dir.File("old.mdb"), tables, 4);
     std::string log;
     ASSERT_EQ(Convert(db, dir.File("out"), log), 0) << log;
 
+    // Per-message files are named by the number the board looks them up with.
+    EXPECT_NE(log.find("FOLDER=[2] SEL=[02] USER=[taro]<BR>\n"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(dir.File("out/2/R2.DAT")), Mark(2, "taro"));
     const std::string user = ReadFileBytes(dir.File("out/user.mst"));
     EXPECT_NE(user.find("taro," + Sjis("山田太郎") + ",100,taro@example.jp,pw1,2,2,"), std::string::npos);
     EXPECT_NE(user.find("hanako," + Sjis("花子") + ",10,,pw2,0,3,"), std::string::npos);
