@@ -279,8 +279,7 @@ std::string DefinitionPage(const Format& f, const TableDef& def, uint32_t rows, 
     at += 2;
     Put32(p, 8, static_cast<uint32_t>(at - 8));
     if (!f.jet3) Put16(p, 2, static_cast<uint32_t>(f.page - at - 8));
-    if (p.size() > f.page) p.resize(f.page);
-    return p;
+    return p;  // longer than a page when the definition does not fit one
 }
 
 using LvalStore = std::function<uint32_t(const std::string& data)>;
@@ -537,6 +536,10 @@ bool WriteJetFile(const std::string& path, const std::vector<JetTable>& tables,
         const uint32_t mapRow = mapPacker.Add(map);
         file[defPages[t]] = DefinitionPage(f, defs[t],
                                            static_cast<uint32_t>(tables[t].rows.size()), mapRow);
+        if (file[defPages[t]].size() > f.page) {
+            error = tables[t].name + ": the table definition does not fit one page";
+            return false;
+        }
     }
 
     file[0] = HeaderPage(f);
