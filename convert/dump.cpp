@@ -33,7 +33,7 @@ int ListTables(AccessDatabase& db, std::ostream& out, std::ostream& errors) {
         std::string error;
         const AccessTable* table = db.Table(name, error);
         if (!table) {
-            errors << error << "\n";
+            errors << "v2convert: " << error << "\n";
             return -1;
         }
         WriteName(out, name);
@@ -47,7 +47,7 @@ int DumpTable(AccessDatabase& db, const std::string& name, std::ostream& out,
     std::string error;
     const AccessTable* table = db.Table(name, error);
     if (!table) {
-        errors << error << "\n";
+        errors << "v2convert: " << error << "\n";
         return -1;
     }
     for (size_t c = 0; c < table->columns.size(); ++c) {
