@@ -7,6 +7,7 @@
 #include "app/run.h"
 #include "app/session.h"
 #include "cgi/files.h"
+#include "store/journal.h"
 #include "store/recordfile.h"
 
 // Request fields of the entry are read with this capacity (at most 21 bytes kept).
@@ -86,6 +87,9 @@ int RunRequest(const std::string& programPath, const CgiInput& input, Output& si
     run.settings.settingsFile = SettingsFileNameOf(programPath);
     LoadSettings(run.settings, run.msg, run.settings.settingsFile);
     run.settings.scriptName = ScriptNameOf(programPath);
+    // A change of several record files that a killed run left half done is finished first,
+    // so that this run reads them in step.
+    CompletePendingChange(run.dataDir());
 
     DecodeRequest(input, run.fields);
     LoginState& login = run.login;

@@ -2,6 +2,10 @@
 
 #include <string>
 
+#include "admin/accesslog.h"
+#include "admin/export.h"
+#include "admin/folderconfig.h"
+#include "admin/folders.h"
 #include "admin/groups.h"
 #include "admin/menu.h"
 #include "admin/system.h"
@@ -83,31 +87,34 @@ const std::vector<JobRoute>& JobTable() {
         {.job = "EDITGROUP", .page = ShowEditGroupPage},
         {.job = "DELGROUP", .page = ShowDeleteGroupPage},
         {.job = "DELGROUPWR", .write = DeleteGroupJob, .then = "GROUPLIST"},
-        {.job = "FOLDERLIST", .page = nullptr /* folder list */},
-        {.job = "NEWFOLDER", .page = nullptr /* new folder form */},
-        {.job = "NEWFOLDERWR", .write = nullptr /* create folder */,
+        {.job = "FOLDERLIST", .page = ShowFolderAdminList},
+        {.job = "NEWFOLDER", .page = ShowNewFolderForm},
+        {.job = "NEWFOLDERWR", .write = CreateFolderJob,
          .outcomes = {{0, "FOLDERLIST", 0, 0}, {1, nullptr, msg(193), msg(206)},
-                      {2, nullptr, msg(193), msg(207)}}},
-        {.job = "DELFOLDER", .page = nullptr /* delete folder form */},
-        {.job = "DELFOLDERWR", .write = nullptr /* delete folder */, .then = "FOLDERLIST"},
-        {.job = "BORDCONFIG", .page = nullptr /* folder settings form */},
-        {.job = "BORDCONFIGWR", .write = nullptr /* save folder settings */,
+                      {2, nullptr, msg(193), msg(207)}, {3, nullptr, msg(193), msg(362)},
+                      {4, nullptr, msg(193), msg(385)}, {-1, nullptr, msg(193), msg(382)}}},
+        {.job = "DELFOLDER", .page = ShowDeleteFolderForm},
+        {.job = "DELFOLDERWR", .write = DeleteFolderJob, .then = "FOLDERLIST",
+         .outcomes = {{-1, nullptr, msg(208), msg(382)}}},
+        {.job = "BORDCONFIG", .page = ShowFolderConfig},
+        {.job = "BORDCONFIGWR", .write = SaveFolderConfig,
          .outcomes = {{0, "BORDCONFIG", 0, 0}, {-1, nullptr, msg(109), msg(3)},
-                      {-2, nullptr, msg(190), msg(206)}}},
-        {.job = "BORDACCESS", .page = nullptr /* folder access lists form */},
-        {.job = "BORDACCESSWR", .write = nullptr /* save folder access lists */,
+                      {-2, nullptr, msg(190), msg(206)}, {-3, nullptr, msg(190), msg(362)},
+                      {-4, nullptr, msg(190), msg(382)}}},
+        {.job = "BORDACCESS", .page = ShowFolderAccess},
+        {.job = "BORDACCESSWR", .write = SaveFolderAccess,
          .outcomes = {{0, "BORDACCESS", 0, 0}, {-1, nullptr, msg(109), msg(3)}}},
-        {.job = "BORDMOVE", .page = nullptr /* move folder form */},
-        {.job = "BORDMOVEWR", .write = nullptr /* move folder */,
+        {.job = "BORDMOVE", .page = ShowMoveFolderForm},
+        {.job = "BORDMOVEWR", .write = MoveFolderJob,
          .outcomes = {{0, "FOLDERLIST", 0, 0}, {-1, nullptr, msg(239), msg(3)},
                       {-2, nullptr, msg(239), msg(207)}, {-3, nullptr, msg(239), msg(242)}}},
-        {.job = "FOLDER_DOWNLOAD", .page = nullptr /* folder export */},
-        {.job = "FOLDER_UPLOAD", .write = nullptr /* folder import */, .then = "FOLDERLIST"},
-        {.job = "AccessLogDISP", .page = nullptr /* access log display */},
-        {.job = "AccessLogDOWNLOAD", .page = nullptr /* access log download */},
-        {.job = "AccessLogLastLogin", .page = nullptr /* last-login list */},
-        {.job = "AccessLogDeleteUser", .write = nullptr /* delete the selected users */,
-         .then = "AccessLogLastLogin"},
+        {.job = "FOLDER_DOWNLOAD", .page = ExportFolderTree},
+        {.job = "FOLDER_UPLOAD", .write = ImportFolderTree, .then = "FOLDERLIST",
+         .outcomes = {{-1, nullptr, msg(184), msg(382)}, {-2, nullptr, msg(184), msg(386)}}},
+        {.job = "AccessLogDISP", .page = ShowAccessLogMenu},
+        {.job = "AccessLogDOWNLOAD", .page = DownloadAccessLog},
+        {.job = "AccessLogLastLogin", .page = ShowLastLogins},
+        {.job = "AccessLogDeleteUser", .write = DeleteLoggedUsers, .then = "AccessLogLastLogin"},
 
         // Boards
         {.job = "ROOM", .page = ShowFolderList},
