@@ -157,6 +157,13 @@ test('no stored string runs as script on any page', { timeout: 280000 }, async (
     await as(member, 'CHAT_DOWN', [['FOLDER_NO', CHAT], ['USER_NAME', corpus[i]],
       ['COLOR', corpus[(i + 7) % n]], ['MTALK', corpus[(i + 3) % n]], ['LOG_LINE', 200]]);
   }));
+  // Some of those users log in and post, so their names show as writers and in the log.
+  for (const i of [0, 9, 20, 33, 43, 56, 96, 103, 109, 117]) {
+    const skey = (await login(board, { id: users[i], password: 'pw' })).skey;
+    assert.ok(skey, users[i]);
+    await as(skey, 'BORDWRITEWR', [['FJOB', 'BORDWRITE'], ['FOLDER_NO', LOUNGE], ['SEL_NO', 1 + i],
+      ['WRITE_TITLE', 'Reply'], ['WRITE_DATA', 'x'], ['HTML_MODE', 0]]);
+  }
   // Ids where the form takes them: the ones the check refuses are simply not stored.
   for (const s of corpus.slice(0, 20)) {
     await as(op, 'NEWUSERWR', [['USER_ID', s], ['USER_NAME', 'x'], ['USER_PASS', 'pw'],
@@ -205,7 +212,7 @@ test('no stored string runs as script on any page', { timeout: 280000 }, async (
   const add = (skey, ...queries) => { for (const q of queries) pages.push(url(skey, q)); };
   for (let p = 1; p <= Math.ceil((n + 1) / 10) + 1; ++p) add(op, `JOB=ROOM&FOLDER_NO=${LOUNGE}&DISP_PAGE=${p}`);
   // Every message's page; the editing form of every third (the bodies overlap by three).
-  for (let m = 1; m <= n + 8; ++m) {
+  for (let m = 1; m <= n + 18; ++m) {
     add(op, `JOB=DETAILS&FOLDER_NO=${LOUNGE}&SEL_NO=${m}`);
     if (m % 3 === 0) add(op, `JOB=EDITMSG&FOLDER_NO=${LOUNGE}&SEL_NO=${m}`);
   }
