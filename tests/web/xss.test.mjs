@@ -166,6 +166,7 @@ test('no stored string runs as script on any page', { timeout: 280000 }, async (
   for (const s of corpus.slice(0, 20)) {
     await as(op, 'NEWUSERWR', [['USER_ID', s], ['USER_NAME', 'x'], ['USER_PASS', 'pw'],
       ['SUB1', 'x']]);
+    await as(member, 'IDSINSEIWR', [['USER_ID', s], ['USER_NAME', 'x'], ['USER_PASS', 'pw']]);
   }
   // Decided applications carry the operator's message back to the applicant's list.
   for (let i = 0; i < 10; ++i) {
@@ -200,9 +201,9 @@ test('no stored string runs as script on any page', { timeout: 280000 }, async (
   assert.match(fs.readFileSync(`${board.dir}/cgi-bin/boardcgi.ini`, 'latin1'), /^LOGIN_GIF,.*xss/m);
 
   console.log(`stored in ${Date.now() - t0} ms`, tally);
-  // Apart from the ids (most of which the check refuses), nearly every string got in.
+  // Apart from the ids (most of which the checks refuse), nearly every string got in.
   for (const [job, t] of Object.entries(tally)) {
-    if (job !== 'NEWUSERWR') assert.ok(t.refused <= t.stored / 10, `${job}: ${JSON.stringify(t)}`);
+    if (!/^(NEWUSERWR|IDSINSEIWR)$/.test(job)) assert.ok(t.refused <= t.stored / 10, `${job}: ${JSON.stringify(t)}`);
   }
   // ---- The pages ------------------------------------------------------------------------------
   const url = (skey, query) => `${board.programUrl}?SKEY=${skey}&${query}`;
