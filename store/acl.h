@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,3 +56,11 @@ int SaveUserAcl(const std::string& dataDir, const UserAclEntry& entry);
 // Drops every entry of that folder and user id (exact compare; folder 0 is just folder 0).
 // 0 when one was dropped, else -1.
 int DeleteUserAcl(const std::string& dataDir, int folderNo, const std::string& userId);
+
+// Rewrite b_g_acl.mst / b_u_acl.mst without the entries for which drop holds (and without a
+// partial record at the end); a file that would stay the same is left alone. dropped, when
+// given, counts the entries left out. 0, or -1 when the file could not be read or rewritten.
+int DropGroupAcls(const std::string& dataDir,
+                  const std::function<bool(const GroupAclEntry&)>& drop, long* dropped = nullptr);
+int DropUserAcls(const std::string& dataDir, const std::function<bool(const UserAclEntry&)>& drop,
+                 long* dropped = nullptr);

@@ -67,3 +67,12 @@ int AppendUser(const std::string& dataDir, const UserRecord& user);
 void BuildUserListById(const std::string& dataDir);
 void BuildUserListByLevel(const std::string& dataDir);
 void BuildUserListByGroup(const std::string& dataDir);
+
+// What the three builders above write, one after the other, when user.mst holds userFile;
+// nothing is read or written. For checking list files against their source.
+struct UserLists {
+    std::string byId;     // user2.mst
+    std::string byLevel;  // user3.mst
+    std::string byGroup;  // user4.mst
+};
+UserLists UserListsOf(std::string_view userFile);
