@@ -170,8 +170,10 @@ bool PrepareTarget(const std::string& dir, bool& made, std::string& error) {
         }
         return true;
     }
-    if (mkdir(dir.c_str(), 0700) != 0) {
-        error = "cannot create " + dir + ": " + strerror(errno);
+    std::error_code failed;
+    std::filesystem::create_directories(dir, failed);
+    if (failed) {
+        error = "cannot create " + dir + ": " + failed.message();
         return false;
     }
     made = true;

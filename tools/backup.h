@@ -27,8 +27,8 @@ inline constexpr int kArchiveCannot = 2;   // a directory or file could not be u
 int Backup(const std::string& dataDir, const std::string& attachDir, const std::string& out,
            std::string& error, Progress* progress);
 
-// Restores an archive into dataDir and attachDir, which must be empty or not exist yet (their
-// parent must). Every file is checked against the manifest; when anything differs, what was
+// Restores an archive into dataDir and attachDir, which must be empty or not exist yet (they
+// are then created, with missing parents). Every file is checked against the manifest; when anything differs, what was
 // restored is removed again (directories made here included) and kArchiveBad results.
 int Restore(const std::string& archive, const std::string& dataDir, const std::string& attachDir,
             std::string& error, Progress* progress);
