@@ -32,11 +32,11 @@ void Progress::Clear() {
 
 std::string ByteCount(uint64_t bytes) {
     char buf[64];
-    if (bytes < 10000) {
+    if (bytes < 1000) {
         snprintf(buf, sizeof buf, "%llu bytes", static_cast<unsigned long long>(bytes));
-    } else if (bytes < 10000000) {
+    } else if (bytes < 1000000) {
         snprintf(buf, sizeof buf, "%.1f kB", static_cast<double>(bytes) / 1e3);
-    } else if (bytes < 10000000000ULL) {
+    } else if (bytes < 1000000000ULL) {
         snprintf(buf, sizeof buf, "%.1f MB", static_cast<double>(bytes) / 1e6);
     } else {
         snprintf(buf, sizeof buf, "%.1f GB", static_cast<double>(bytes) / 1e9);
