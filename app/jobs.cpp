@@ -1,14 +1,29 @@
 #include "app/jobs.h"
 
+#include <set>
 #include <string>
 
+#include "admin/accesslog.h"
+#include "admin/export.h"
+#include "admin/folderconfig.h"
+#include "admin/folders.h"
+#include "admin/groups.h"
+#include "admin/menu.h"
+#include "admin/system.h"
+#include "admin/users.h"
 #include "app/menu.h"
 #include "app/result.h"
+#include "app/rights.h"
 #include "app/session.h"
+#include "board/applications.h"
+#include "board/attachment.h"
+#include "board/batch.h"
 #include "board/delete.h"
 #include "board/detail.h"
 #include "board/list.h"
 #include "board/post.h"
+#include "board/search.h"
+#include "board/unread.h"
 #include "chat/chat.h"
 
 // Message numbers in the table are written as msg(N), as everywhere else in the program.
@@ -32,6 +47,7 @@ static std::vector<JobOutcome> UserSaveOutcomes(const char* savedPage, const cha
         {-3, nullptr, msg(109), msg(182)}, {-4, nullptr, msg(109), msg(312)},
         {-5, nullptr, msg(109), msg(327)}, {-6, nullptr, msg(109), msg(362)},
         {-7, nullptr, msg(109), msg(363)}, {-8, nullptr, msg(109), msg(364)},
+        {kUserNotStored, nullptr, msg(109), msg(382)},
     };
 }
 
@@ -45,56 +61,63 @@ const std::vector<JobRoute>& JobTable() {
         {.job = "BORDWRITEFIN", .page = ShowPostingClosePage},  // also served before any login
 
         // Own data and unread settings
-        {.job = "MYDATA", .page = nullptr /* own-profile page */, .allowed = MayEditOwnData},
-        {.job = "SETNOREAD", .page = nullptr /* unread settings page */},
-        {.job = "SETNOREAD_WR", .write = nullptr /* save unread settings */, .then = "SETNOREAD"},
+        {.job = "MYDATA", .page = ShowOwnProfile, .allowed = MayEditOwnData},
+        {.job = "SETNOREAD", .page = ShowUnreadSettings},
+        {.job = "SETNOREAD_WR", .write = SaveUnreadSettings, .then = "SETNOREAD"},
 
         // Administration
-        {.job = "ADMIN", .page = nullptr /* administration menu */},
-        {.job = "SYSTEM", .page = nullptr /* system settings form */},
-        {.job = "SYSTEMUPDATE", .write = nullptr /* save system settings */, .then = "SYSTEM",
+        {.job = "ADMIN", .page = ShowAdminMenu},
+        {.job = "SYSTEM", .page = ShowSystemPage},
+        {.job = "SYSTEMUPDATE", .write = SaveSystemSettings, .then = "SYSTEM",
+         .outcomes = {{kSettingsRefused, nullptr, msg(108), msg(362)},
+                      {kSettingsNotWritten, nullptr, msg(108), msg(382)}},
          .reloadSettings = true},
-        {.job = "USERLIST", .page = nullptr /* user list */},
-        {.job = "USERMENT", .page = nullptr /* user edit page */},
-        {.job = "USERWR", .write = nullptr /* save user */,
+        {.job = "USERLIST", .page = ShowUserList},
+        {.job = "USERMENT", .page = ShowUserEditPage},
+        {.job = "USERWR", .write = SaveUser,
          .outcomes = UserSaveOutcomes("USERMENT", "USERLIST")},
-        {.job = "NEWUSERWR", .write = nullptr /* save user */,
+        {.job = "NEWUSERWR", .write = SaveUser,
          .outcomes = UserSaveOutcomes("USERMENT", "USERLIST")},
-        {.job = "MYDATAWR", .write = nullptr /* save user */,
-         .outcomes = UserSaveOutcomes("MYDATA", "MYDATA"), .allowed = MayEditOwnData},
-        {.job = "GROUPLIST", .page = nullptr /* group list */},
-        {.job = "NEWGROUP", .page = nullptr /* new group form */},
-        {.job = "NEWGROUPWR", .write = nullptr /* create group */,
+        {.job = "MYDATAWR", .write = SaveUser,
+         .outcomes = UserSaveOutcomes("MYDATA", "MYDATA")},  // refuses itself (-1) while MYDATA is 1
+        {.job = "GROUPLIST", .page = ShowGroupList},
+        {.job = "NEWGROUP", .page = ShowNewGroupPage},
+        {.job = "NEWGROUPWR", .write = SaveGroupJob,
          .outcomes = {{0, "GROUPLIST", 0, 0}, {2, nullptr, msg(154), msg(156)},
-                      {3, nullptr, msg(154), msg(157)}, {4, nullptr, msg(154), msg(158)}}},
-        {.job = "EDITGROUP", .page = nullptr /* edit group form */},
-        {.job = "DELGROUP", .page = nullptr /* delete-group page */},
-        {.job = "DELGROUPWR", .write = nullptr /* delete group */, .then = "GROUPLIST"},
-        {.job = "FOLDERLIST", .page = nullptr /* folder list */},
-        {.job = "NEWFOLDER", .page = nullptr /* new folder form */},
-        {.job = "NEWFOLDERWR", .write = nullptr /* create folder */,
+                      {3, nullptr, msg(154), msg(157)}, {4, nullptr, msg(154), msg(158)},
+                      {kGroupNameRefused, nullptr, msg(154), msg(362)},
+                      {kGroupNotStored, nullptr, msg(154), msg(382)}}},
+        {.job = "EDITGROUP", .page = ShowEditGroupPage},
+        {.job = "DELGROUP", .page = ShowDeleteGroupPage},
+        {.job = "DELGROUPWR", .write = DeleteGroupJob, .then = "GROUPLIST"},
+        {.job = "FOLDERLIST", .page = ShowFolderAdminList},
+        {.job = "NEWFOLDER", .page = ShowNewFolderForm},
+        {.job = "NEWFOLDERWR", .write = CreateFolderJob,
          .outcomes = {{0, "FOLDERLIST", 0, 0}, {1, nullptr, msg(193), msg(206)},
-                      {2, nullptr, msg(193), msg(207)}}},
-        {.job = "DELFOLDER", .page = nullptr /* delete folder form */},
-        {.job = "DELFOLDERWR", .write = nullptr /* delete folder */, .then = "FOLDERLIST"},
-        {.job = "BORDCONFIG", .page = nullptr /* folder settings form */},
-        {.job = "BORDCONFIGWR", .write = nullptr /* save folder settings */,
+                      {2, nullptr, msg(193), msg(207)}, {3, nullptr, msg(193), msg(362)},
+                      {4, nullptr, msg(193), msg(385)}, {-1, nullptr, msg(193), msg(382)}}},
+        {.job = "DELFOLDER", .page = ShowDeleteFolderForm},
+        {.job = "DELFOLDERWR", .write = DeleteFolderJob, .then = "FOLDERLIST",
+         .outcomes = {{-1, nullptr, msg(208), msg(382)}}},
+        {.job = "BORDCONFIG", .page = ShowFolderConfig},
+        {.job = "BORDCONFIGWR", .write = SaveFolderConfig,
          .outcomes = {{0, "BORDCONFIG", 0, 0}, {-1, nullptr, msg(109), msg(3)},
-                      {-2, nullptr, msg(190), msg(206)}}},
-        {.job = "BORDACCESS", .page = nullptr /* folder access lists form */},
-        {.job = "BORDACCESSWR", .write = nullptr /* save folder access lists */,
+                      {-2, nullptr, msg(190), msg(206)}, {-3, nullptr, msg(190), msg(362)},
+                      {-4, nullptr, msg(190), msg(382)}}},
+        {.job = "BORDACCESS", .page = ShowFolderAccess},
+        {.job = "BORDACCESSWR", .write = SaveFolderAccess,
          .outcomes = {{0, "BORDACCESS", 0, 0}, {-1, nullptr, msg(109), msg(3)}}},
-        {.job = "BORDMOVE", .page = nullptr /* move folder form */},
-        {.job = "BORDMOVEWR", .write = nullptr /* move folder */,
+        {.job = "BORDMOVE", .page = ShowMoveFolderForm},
+        {.job = "BORDMOVEWR", .write = MoveFolderJob,
          .outcomes = {{0, "FOLDERLIST", 0, 0}, {-1, nullptr, msg(239), msg(3)},
                       {-2, nullptr, msg(239), msg(207)}, {-3, nullptr, msg(239), msg(242)}}},
-        {.job = "FOLDER_DOWNLOAD", .page = nullptr /* folder export */},
-        {.job = "FOLDER_UPLOAD", .write = nullptr /* folder import */, .then = "FOLDERLIST"},
-        {.job = "AccessLogDISP", .page = nullptr /* access log display */},
-        {.job = "AccessLogDOWNLOAD", .page = nullptr /* access log download */},
-        {.job = "AccessLogLastLogin", .page = nullptr /* last-login list */},
-        {.job = "AccessLogDeleteUser", .write = nullptr /* delete the selected users */,
-         .then = "AccessLogLastLogin"},
+        {.job = "FOLDER_DOWNLOAD", .page = ExportFolderTree},
+        {.job = "FOLDER_UPLOAD", .write = ImportFolderTree, .then = "FOLDERLIST",
+         .outcomes = {{-1, nullptr, msg(184), msg(382)}, {-2, nullptr, msg(184), msg(386)}}},
+        {.job = "AccessLogDISP", .page = ShowAccessLogMenu},
+        {.job = "AccessLogDOWNLOAD", .page = DownloadAccessLog},
+        {.job = "AccessLogLastLogin", .page = ShowLastLogins},
+        {.job = "AccessLogDeleteUser", .write = DeleteLoggedUsers, .then = "AccessLogLastLogin"},
 
         // Boards
         {.job = "ROOM", .page = ShowFolderList},
@@ -105,25 +128,26 @@ const std::vector<JobRoute>& JobTable() {
                       {-2, nullptr, msg(278), msg(295)}, {-4, nullptr, msg(278), msg(296)},
                       {-5, nullptr, msg(278), msg(377)}}},
         {.job = "DETAILS", .page = ShowMessageDetail},
+        {.job = "ATTACHMENT", .page = SendAttachment},
         {.job = "DELMSG", .write = DeleteMessage, .then = "ROOM"},
         {.job = "BORDALLFLG", .write = MarkFolderRead, .then = "ROOM"},
-        {.job = "IDSINSEI", .page = nullptr /* ID application form */},
-        {.job = "IDSINSEIWR", .write = nullptr /* save ID application */,
+        {.job = "IDSINSEI", .page = ShowApplicationForm},
+        {.job = "IDSINSEIWR", .write = SaveApplication,
          .outcomes = {{0, "IDSINSEIlist", 0, 0}, {-1, nullptr, msg(311), msg(181)},
                       {-2, nullptr, msg(311), msg(182)}, {-3, nullptr, msg(311), msg(312)},
                       {-4, nullptr, msg(311), msg(313)}, {-5, nullptr, msg(311), msg(327)},
                       {-6, nullptr, msg(311), msg(362)}, {-7, nullptr, msg(311), msg(363)},
                       {-8, nullptr, msg(311), msg(364)}}},
-        {.job = "IDSINSEIlist", .page = nullptr /* application list */},
-        {.job = "IDSINSEIlist2", .page = nullptr /* pending applications */},
-        {.job = "IDSINSEIsysopWR", .write = nullptr /* decide applications */,
+        {.job = "IDSINSEIlist", .page = ShowApplicationList},
+        {.job = "IDSINSEIlist2", .page = ShowPendingApplications},
+        {.job = "IDSINSEIsysopWR", .write = DecideApplications,
          .then = "IDSINSEIlist2"},
-        {.job = "NRDETAILS", .page = nullptr /* unread messages */},
-        {.job = "NRDETAILSWR", .write = nullptr /* save unread marks */, .then = "NRDETAILS"},
-        {.job = "SEARCH", .page = nullptr /* search form */},
-        {.job = "SEARCHDISP", .page = nullptr /* search results */},
-        {.job = "BATCH_UPLOAD", .page = nullptr /* batch upload form */},
-        {.job = "BATCH_UPLOAD_WR", .page = nullptr /* batch upload, writes its own page */},
+        {.job = "NRDETAILS", .page = ShowUnreadMessages},
+        {.job = "NRDETAILSWR", .write = SaveUnreadMarks, .then = "NRDETAILS"},
+        {.job = "SEARCH", .page = ShowSearchForm},
+        {.job = "SEARCHDISP", .page = ShowSearchResults},
+        {.job = "BATCH_UPLOAD", .page = ShowBatchUploadForm},
+        {.job = "BATCH_UPLOAD_WR", .page = BatchUpload},  // writes its own page
 
         // Chat
         {.job = "CHAT", .page = ShowChatFrames},
@@ -132,6 +156,63 @@ const std::vector<JobRoute>& JobTable() {
     };
     // clang-format on
     return table;
+}
+
+// The jobs of the system operator. Folder settings and access lists are not among them: a
+// folder's managers use those too.
+static const std::set<std::string_view> kOperatorJobs = {
+    "ADMIN",           "SYSTEM",            "SYSTEMUPDATE",       "USERLIST",
+    "USERMENT",        "USERWR",            "NEWUSERWR",          "GROUPLIST",
+    "NEWGROUP",        "NEWGROUPWR",        "EDITGROUP",          "DELGROUP",
+    "DELGROUPWR",      "FOLDERLIST",        "NEWFOLDER",          "NEWFOLDERWR",
+    "DELFOLDER",       "DELFOLDERWR",       "BORDMOVE",           "BORDMOVEWR",
+    "FOLDER_DOWNLOAD", "FOLDER_UPLOAD",     "AccessLogDISP",      "AccessLogDOWNLOAD",
+    "AccessLogLastLogin", "AccessLogDeleteUser", "IDSINSEIlist2", "IDSINSEIsysopWR",
+};
+// Operator jobs that answer with a file: refused, they send nothing at all.
+static const std::set<std::string_view> kOperatorDownloads = {"FOLDER_DOWNLOAD",
+                                                              "AccessLogDOWNLOAD"};
+
+bool IsOperatorJob(std::string_view job) { return kOperatorJobs.count(job) != 0; }
+
+// The refusal page of an operator's page job, as the page itself writes it below the level:
+// some pages write their heading first, the application list has the board pages' body line.
+static void ShowOperatorPageRefusal(Run& run, std::string_view job) {
+    auto heading = [&run](const std::string& text, const char* after) {
+        return "<FONT SIZE=\"5\"><B>" + text + "</B></FONT>" + after;
+    };
+    if (job == "ADMIN")
+        ShowOperatorRefusal(run, heading(run.msg(104), "\n<P>\n"));
+    else if (job == "AccessLogDISP")  // the log pages' frame adds a paragraph to the title
+        ShowOperatorRefusal(run, heading(run.msg(112), "<P>\n<P>\n"));
+    else if (job == "AccessLogLastLogin")
+        ShowOperatorRefusal(run, heading(run.msg(112) + " " + run.msg(247), "<P>\n<P>\n"));
+    else if (job == "IDSINSEIlist2")
+        ShowOperatorRefusal(run, heading(run.msg(311), "<P>\n"), true);
+    else
+        ShowOperatorRefusal(run);
+}
+
+// An operator job asked for by a lower level: what the job itself answers to such a caller,
+// without running it. A download sends nothing; a writing step shows its result page for a
+// refusal, or else the refusal of the page that follows it.
+static void RefuseOperatorJob(Run& run, const JobRoute& route) {
+    if (kOperatorDownloads.count(route.job) != 0) return;
+    // A writing step is known by its follow-up also while its handler is not plugged in.
+    if (route.write == nullptr && route.then == nullptr && route.outcomes.empty()) {
+        ShowOperatorPageRefusal(run, route.job);
+        return;
+    }
+    const char* next = route.then;
+    for (const JobOutcome& outcome : route.outcomes) {
+        // The result page of a refused step is the one whose text is the refusal, message 3.
+        if (outcome.page == nullptr && outcome.textMsg == msg(3)) {
+            ShowResultPage(run, run.msg(outcome.titleMsg), run.msg(outcome.textMsg));
+            return;
+        }
+        if (outcome.code == 0 && outcome.page != nullptr) next = outcome.page;
+    }
+    ShowOperatorPageRefusal(run, next != nullptr ? next : route.job);
 }
 
 const JobRoute* FindJobRoute(std::string_view job) {
@@ -151,6 +232,10 @@ void DispatchJob(Run& run) {
     const JobRoute* route = FindJobRoute(run.login.JOB);
     if (route == nullptr) return;
     if (route->allowed != nullptr && !route->allowed(run)) return;
+    if (IsOperatorJob(route->job) && run.login.user.USER_LEVEL <= kOperatorLevelAbove) {
+        RefuseOperatorJob(run, *route);
+        return;
+    }
     if (route->page != nullptr) {
         route->page(run);
         return;

@@ -58,6 +58,12 @@ static const char* DefaultPicture(int kind) {
     }
 }
 
+std::string FolderPicture(Run& run, const FolderRecord& folder) {
+    if (const FolderSettings* fs = CachedFolderSettings(run, folder.folderNo))
+        if (!fs->DIRPIC.empty()) return std::to_string(folder.folderNo) + "/" + fs->DIRPIC;
+    return DefaultPicture(folder.kind);
+}
+
 static void WriteButton(Run& run, const std::string& script, const std::string& key,
                         const char* job, const std::string& caption, bool named) {
     Output& o = run.out;
@@ -96,9 +102,7 @@ void ShowFolderMenu(Run& run) {
         o << "<TR><TD NOWRAP>";
         for (int d = 0; d < f.indentation; ++d) o << "&nbsp;&nbsp;";
 
-        std::string picture = DefaultPicture(f.kind);
-        if (const FolderSettings* fs = CachedFolderSettings(run, f.folderNo))
-            if (!fs->DIRPIC.empty()) picture = std::to_string(f.folderNo) + "/" + fs->DIRPIC;
+        const std::string picture = FolderPicture(run, f);
         const std::string name = HtmlEscape(f.name);
         std::string image = "<IMG SRC=\"" + webPath + HtmlEscape(picture) + "\" ALT=\"" + name +
                             "\" BORDER=0>";

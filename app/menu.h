@@ -12,6 +12,10 @@ void ShowFolderMenu(Run& run);
 // folder, a folder without a shallower line above it, or a position outside the list.
 int ParentPosition(Run& run, int p);
 
+// The picture of a folder under CG_FILE_WEB_PATH (unescaped): folder number + "/" + its DIRPIC
+// when set, else the picture of its kind.
+std::string FolderPicture(Run& run, const FolderRecord& folder);
+
 // Sum of the caller's unread messages in the boards of the subtree of the directory at
 // position p that the caller may read.
 int DirectoryUnreadCount(Run& run, int p);

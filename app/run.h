@@ -59,6 +59,7 @@ struct Run {
     time_t now = 0;            // the time the run started
     Output& out;               // the response
     RunCache cache;
+    int noteMsg = 0;           // a message a writing step leaves for the page that follows
 
     const std::string& dataDir() const { return settings.DATA_FILE_PATH; }
 };

@@ -95,3 +95,9 @@ std::string FolderName(Run& run, int folderNo) {
         if (f.folderNo == folderNo) return f.name;
     return "";
 }
+
+std::string AttachmentLink(const Run& run, int folderNo, int messageNo, int slot) {
+    return ScriptAttr(run) + "?SKEY=" + KeyAttr(run) + "&JOB=ATTACHMENT&FOLDER_NO=" +
+           std::to_string(folderNo) + "&SEL_NO=" + std::to_string(messageNo) +
+           "&ADD_NO=" + std::to_string(slot);
+}

@@ -59,3 +59,7 @@ void WriteHidden(Run& run, const char* name, int value);
 FolderSettings FolderSettingsOrEmpty(Run& run, int folderNo);
 // The folder's name from the tree, or "" when the folder is not in it.
 std::string FolderName(Run& run, int folderNo);
+
+// The link that downloads attachment slot `slot` of a message through the program (job
+// ATTACHMENT), ready for an HREF attribute: script name, session key, folder, message, slot.
+std::string AttachmentLink(const Run& run, int folderNo, int messageNo, int slot);

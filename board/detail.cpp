@@ -153,9 +153,8 @@ void WriteAttachmentList(Run& run, int folderNo, const MessageIndexEntry& entry,
         std::string size = std::to_string(FileSize(run.settings.ADD_FILE_PATH + tail + it->fileName));
         GroupThousands(size);
         o.Printf("%s %d:", run.msg(273).c_str(), slot);
-        o.Printf("<A HREF=\"%s%s%s\">%s (%s byte)</A><P>\n",
-                 HtmlEscape(run.settings.ADD_FILE_WEB_PATH).c_str(), tail,
-                 HtmlEscape(UrlEncodeValue(it->fileName)).c_str(),
+        o.Printf("<A HREF=\"%s\">%s (%s byte)</A><P>\n",
+                 AttachmentLink(run, folderNo, entry.messageNo, slot).c_str(),
                  HtmlEscape(it->fileName).c_str(), size.c_str());
     }
 }
@@ -203,6 +202,28 @@ void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, in
 
 void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode) {
     WriteThreadTable(run, folderNo, entry, linkMode, ReadMessageIndex(run.dataDir(), folderNo));
+}
+
+void WriteShownMessage(Run& run, int folderNo, const MessageIndexEntry& entry,
+                       const FolderSettings& settings, MessageView view, int linkMode,
+                       const std::vector<MessageIndexEntry>& index) {
+    Output& o = run.out;
+    const std::string colour = HtmlEscape(settings.FONTCOLOR);
+    if (entry.deleted != 0) {
+        WriteDeletedNotice(run, view);
+    } else {
+        WriteMessageHeader(run, folderNo, entry, view, linkMode);
+        const std::string body = PrepareMessageBody(run, folderNo, entry, settings);
+        // The detail page sets the body between rules; a block runs on to its next message.
+        if (view == MessageView::kDetail) o << "<HR>\n";
+        if (!colour.empty()) o << "<FONT COLOR=\"#" << colour << "\">";
+        o << body << (view == MessageView::kDetail ? "\n<HR>\n<P>\n" : "\n<P>\n");
+        WriteAttachmentList(run, folderNo, entry, settings);
+    }
+    // Also after the notice of a deleted message, where no colour was opened (a browser ignores
+    // the unmatched end tag).
+    if (!colour.empty()) o << "</FONT>\n";
+    WriteThreadTable(run, folderNo, entry, linkMode, index);
 }
 
 MessageNeighbours FindNeighbours(const std::vector<MessageIndexEntry>& index, int mode, int selNo) {
@@ -347,23 +368,7 @@ void ShowMessageDetail(Run& run) {
     }
 
     const MessageNeighbours nb = FindNeighbours(index, mode, selNo);
-    const std::string colour = HtmlEscape(fs.FONTCOLOR);
-
-    if (entry.deleted != 0) {
-        WriteDeletedNotice(run, MessageView::kDetail);
-    } else {
-        WriteMessageHeader(run, folderNo, entry, MessageView::kDetail, mode);
-        const std::string body = PrepareMessageBody(run, folderNo, entry, fs);
-        o << "<HR>\n";
-        if (!colour.empty()) o << "<FONT COLOR=\"#" << colour << "\">";
-        o << body << "\n<HR>\n<P>\n";
-        WriteAttachmentList(run, folderNo, entry, fs);
-    }
-    // Also after the notice of a deleted message, where no colour was opened (a browser ignores
-    // the unmatched end tag).
-    if (!colour.empty()) o << "</FONT>\n";
-
-    WriteThreadTable(run, folderNo, entry, mode, index);
+    WriteShownMessage(run, folderNo, entry, fs, MessageView::kDetail, mode, index);
     WriteNavigation(run, folderNo, mode, nb);
     if (rights >= kRightsWrite) WritePostingRow(run, folderNo, mode, entry, fs, rights);
     o << "</BODY>\n"

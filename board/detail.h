@@ -41,7 +41,7 @@ std::string PrepareMessageBody(Run& run, int folderNo, const MessageIndexEntry& 
                                const FolderSettings& settings);
 
 // The attachment list (entries with an attachment count of 1 or more): every slot 1..ADD_MAX
-// with an attachment record, linked under ADD_FILE_WEB_PATH, with the size of the stored file
+// with an attachment record, linked to the ATTACHMENT job, with the size of the stored file
 // under ADD_FILE_PATH (-1 when it is missing).
 void WriteAttachmentList(Run& run, int folderNo, const MessageIndexEntry& entry,
                          const FolderSettings& settings);
@@ -52,6 +52,14 @@ void WriteAttachmentList(Run& run, int folderNo, const MessageIndexEntry& entry,
 void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
                       const std::vector<MessageIndexEntry>& index);
 void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode);
+
+// The message as the detail page and a message block show it: the notice of a deleted message,
+// or the header table, the body (in the folder's FONTCOLOR; between rules on the detail page)
+// and the attachment list; then the thread table. linkMode is the display mode of the links;
+// index is the folder's index in file order. Writes no read mark.
+void WriteShownMessage(Run& run, int folderNo, const MessageIndexEntry& entry,
+                       const FolderSettings& settings, MessageView view, int linkMode,
+                       const std::vector<MessageIndexEntry>& index);
 
 // Neighbours of message selNo in the list of the display mode, and the list page that holds it.
 // Mode 1 walks the index in file order; modes 2 and 3 walk the numbers 1 up to the number of

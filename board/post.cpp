@@ -50,33 +50,6 @@ bool IsFileFieldName(const std::string& name) {
     return true;
 }
 
-// Deletes, when the store step ends, every upload temporary file the request's FILE fields
-// name that is still there, so that no upload outlives the step: not on a refusal, not in a
-// slot beyond the folder's maximum, not when the keep box discards it.
-class UploadSweep {
-public:
-    explicit UploadSweep(const Run& run) {
-        for (const FormField& f : run.fields) {
-            if (!f.isUpload || !IsFileFieldName(f.name) || f.value.empty()) continue;
-            std::string value = f.value, client, temp;
-            SplitUploadValue(value, client, temp);
-            if (!temp.empty()) paths_.push_back(WorkPath(run.workDir, temp));
-        }
-    }
-    ~UploadSweep() {
-        for (const std::string& p : paths_)
-            if (IsRegularFile(p)) unlink(p.c_str());
-    }
-    // The file was moved to its place: its name is free again and may already belong to the
-    // upload of another run, so it is not touched any more.
-    void Consumed(const std::string& path) { std::erase(paths_, path); }
-    UploadSweep(const UploadSweep&) = delete;
-    UploadSweep& operator=(const UploadSweep&) = delete;
-
-private:
-    std::vector<std::string> paths_;
-};
-
 int MakeDirectory(const std::string& path) {
     if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) return 0;
     return -1;
@@ -148,8 +121,10 @@ std::string AttachmentFileName(const std::string& clientName) {
 bool MayEditMessage(const Run& run, const MessageIndexEntry& entry,
                     const FolderSettings& settings) {
     const UserRecord& caller = run.login.user;
+    // A message deleted by a moderator but kept for its replies stays deleted: editing it
+    // would clear the flag and bring the text back.
     return !caller.USER_ID.empty() && entry.userId == caller.USER_ID &&
-           caller.MODE == kMemberAccount && settings.REWRITE_FLG == 2;
+           caller.MODE == kMemberAccount && settings.REWRITE_FLG == 2 && entry.deleted == 0;
 }
 
 void ShowPostingForm(Run& run) {
@@ -271,6 +246,42 @@ void ShowPostingForm(Run& run) {
       << "</HTML>\n";
 }
 
+UploadSweep::UploadSweep(const Run& run) {
+    for (const FormField& f : run.fields) {
+        if (!f.isUpload || !IsFileFieldName(f.name) || f.value.empty()) continue;
+        std::string value = f.value, client, temp;
+        SplitUploadValue(value, client, temp);
+        if (!temp.empty()) paths_.push_back(WorkPath(run.workDir, temp));
+    }
+}
+
+UploadSweep::~UploadSweep() {
+    for (const std::string& p : paths_)
+        if (IsRegularFile(p)) unlink(p.c_str());
+}
+
+void UploadSweep::Consumed(const std::string& path) { std::erase(paths_, path); }
+
+std::string UploadTempPath(const Run& run, const std::string& tempName) {
+    return WorkPath(run.workDir, tempName);
+}
+
+int StoreNewMessage(const std::string& dataDir, MessageIndexEntry& entry,
+                    const std::string& body) {
+    DataLock lock(dataDir);
+    // The body goes in first, under the number the insert will give, so that the index never
+    // lists the message before its text is there.
+    MessageIndexEntry last;
+    const int expected =
+        FindLastMessage(dataDir, entry.folderNo, kLastByNumber, last) == 0 ? last.messageNo + 1 : 1;
+    const bool bodyWritten = WriteMessageBody(dataDir, entry.folderNo, expected, body) == 0;
+    if (AppendMessage(dataDir, entry, entry.userId) != 0) return kPostNotStored;
+    if ((!bodyWritten || entry.messageNo != expected) &&
+        WriteMessageBody(dataDir, entry.folderNo, entry.messageNo, body) != 0)
+        return kPostNotStored;
+    return kPostStored;
+}
+
 int SaveMessage(Run& run) {
     UploadSweep sweep(run);
     const std::string& dataDir = run.dataDir();
@@ -343,16 +354,7 @@ int SaveMessage(Run& run) {
     DropLineFeeds(body);
 
     if (!editing) {
-        // The body goes in first, under the number the insert will give, so that the index
-        // never lists the message before its text is there.
-        MessageIndexEntry last;
-        const int expected =
-            FindLastMessage(dataDir, folderNo, kLastByNumber, last) == 0 ? last.messageNo + 1 : 1;
-        const bool bodyWritten = WriteMessageBody(dataDir, folderNo, expected, body) == 0;
-        if (AppendMessage(dataDir, entry, entry.userId) != 0) return kPostNotStored;
-        if ((!bodyWritten || entry.messageNo != expected) &&
-            WriteMessageBody(dataDir, folderNo, entry.messageNo, body) != 0)
-            return kPostNotStored;
+        if (StoreNewMessage(dataDir, entry, body) != kPostStored) return kPostNotStored;
     } else {
         entry.threadNo = old.threadNo;
         entry.depth = old.depth;

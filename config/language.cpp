@@ -43,3 +43,17 @@ void LoadMessages(MessageTable& table, const std::string& fileName) {
         table.text[static_cast<size_t>(number)] = CutToSlot(tokens[1], MessageTable::kSlotSize);
     }
 }
+
+bool IsUserLanguageName(std::string_view name) {
+    constexpr std::string_view kExtension = ".lng";
+    if (name.size() <= kExtension.size() || name.front() == '.') return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7F || c == '/' || c == '\\') return false;
+    std::string_view ext = name.substr(name.size() - kExtension.size());
+    for (size_t i = 0; i < ext.size(); ++i) {
+        char c = ext[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != kExtension[i]) return false;
+    }
+    return true;
+}

@@ -33,3 +33,7 @@ void LoadMessages(MessageTable& table, const std::string& fileName);
 // of the language file and of the settings file are cut ("N,text," and "KEY,value,"). A comma
 // is never the second byte of a double-byte character, so a plain byte split is safe.
 std::vector<std::string_view> CommaTokens(std::string_view line);
+
+// A language file a user may name: a plain "*.lng" file name of the working directory (no
+// directory part, no control byte, not starting with a dot, ending in ".lng" in any letter case).
+bool IsUserLanguageName(std::string_view name);

@@ -1,5 +1,8 @@
 #include "store/acl.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "store/recordfile.h"
 
 namespace {
@@ -135,6 +138,34 @@ int DeleteUserAcl(const std::string& dataDir, int folderNo, const std::string& u
                              return GetInt32(r, 0) == folderNo &&
                                     GetSlotText(r, 4, kAclUserIdSize) == key;
                          });
+}
+
+int AclsWithoutFolders(const std::string& dataDir, const std::vector<int32_t>& folders,
+                       std::vector<FileReplacement>& files) {
+    if (folders.empty()) return 0;
+    const auto listed = [&](std::string_view r) {
+        const int32_t f = GetInt32(r, 0);
+        return std::find(folders.begin(), folders.end(), f) != folders.end();
+    };
+    for (const auto& [name, size] : {std::pair{kGroupAclFile, kGroupAclEntrySize},
+                                     std::pair{kUserAclFile, kUserAclEntrySize}}) {
+        std::string bytes;
+        if (!ReadRecordFile(DataFilePath(dataDir, name), size, bytes)) return -1;
+        std::string kept;
+        bool dropped = false;
+        for (std::string_view r : SplitRecords(bytes, size)) {
+            if (listed(r)) dropped = true;
+            else kept.append(r);
+        }
+        if (dropped) files.push_back({std::string(name), std::move(kept)});
+    }
+    return 0;
+}
+
+int DeleteUserAclsOfUser(const std::string& dataDir, const std::string& userId) {
+    const std::string key = UserKey(userId);
+    return DeleteRecords(dataDir, kUserAclFile, kUserAclTemp, kUserAclEntrySize,
+                         [&](std::string_view r) { return GetSlotText(r, 4, kAclUserIdSize) == key; });
 }
 
 int DropGroupAcls(const std::string& dataDir,

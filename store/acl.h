@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "store/journal.h"
+
 inline constexpr size_t kGroupAclEntrySize = 12;
 inline constexpr size_t kUserAclEntrySize = 32;
 inline constexpr size_t kAclUserIdSize = 24;
@@ -56,6 +58,17 @@ int SaveUserAcl(const std::string& dataDir, const UserAclEntry& entry);
 // Drops every entry of that folder and user id (exact compare; folder 0 is just folder 0).
 // 0 when one was dropped, else -1.
 int DeleteUserAcl(const std::string& dataDir, int folderNo, const std::string& userId);
+
+// The access list files without every entry of the given folders, added to files as
+// replacements for ReplaceFilesTogether (store/journal.h), one for each file that holds such an
+// entry; for changes that remove folders together with other files. The caller holds the data
+// lock. 0, or -1 when a file could not be read.
+int AclsWithoutFolders(const std::string& dataDir, const std::vector<int32_t>& folders,
+                       std::vector<FileReplacement>& files);
+
+// Drops every entry of the user id (exact compare) in every folder, in one rewrite (a deleted
+// user leaves no rights behind). 0 when one was dropped, else -1.
+int DeleteUserAclsOfUser(const std::string& dataDir, const std::string& userId);
 
 // Rewrite b_g_acl.mst / b_u_acl.mst without the entries for which drop holds (and without a
 // partial record at the end); a file that would stay the same is left alone. dropped, when

@@ -117,3 +117,22 @@ int DeleteApplicationAt(const std::string& dataDir, int index) {
     all.erase(static_cast<size_t>(index) * kIdApplicationSize, kIdApplicationSize);
     return RewriteViaTemp(dataDir, path, path + ".TMP", all);
 }
+
+int PurgeDecidedApplications(const std::string& dataDir, std::string_view cutoff) {
+    const std::string day(cutoff.substr(0, 10));
+    bool later = false;  // a record dated after the cut-off day was met: keep the rest
+    const std::string path = FilePath(dataDir);
+    long dropped = 0;
+    const int r = DropRecords(
+        dataDir, path, path + ".TMP", kIdApplicationSize,
+        [&](std::string_view record) {
+            if (later) return false;
+            if (GetSlotText(record, kAppDateOffset, kAppDateSize).substr(0, 10) > day) {
+                later = true;
+                return false;
+            }
+            return GetInt32(record, kAppStatusOffset) != kAppWaiting;
+        },
+        &dropped);
+    return r != 0 ? -1 : static_cast<int>(dropped);
+}

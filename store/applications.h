@@ -53,3 +53,8 @@ int RewriteApplication(const std::string& dataDir, const std::string& userId, in
                        const IdApplication& app);
 // Removes the record at index. 0, or -1 when there is no such record or the rewrite failed.
 int DeleteApplicationAt(const std::string& dataDir, int index);
+// Removes the decided records (approved or refused) at the head of the file that are dated on
+// or before the day of cutoff (its first ten characters, "%04d/%02d/%02d"): from the first
+// record on, up to the first record dated later; waiting records there stay. The number of
+// records removed, or -1 when the file could not be rewritten.
+int PurgeDecidedApplications(const std::string& dataDir, std::string_view cutoff);

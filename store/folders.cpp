@@ -1,5 +1,10 @@
 #include "store/folders.h"
 
+#include <algorithm>
+#include <set>
+
+#include "store/acl.h"
+#include "store/journal.h"
 #include "store/recordfile.h"
 
 namespace {
@@ -259,4 +264,210 @@ int SaveFolderSettings(const std::string& dataDir, const FolderSettings& setting
     const std::string packed = PackFolderSettings(settings);
     bool matched;
     return ChangeSettings(dataDir, settings.folderNo, &packed, matched);
+}
+
+// ---- Changes of the tree with everything that hangs on folder numbers ----------------------
+
+namespace {
+
+// b_title.mst as read for a change: its raw lines and, in display order, the well-formed ones.
+struct TreeForChange {
+    std::string bytes;
+    std::vector<std::string_view> raw;
+    std::vector<size_t> rawIndex;       // of each well-formed line
+    std::vector<FolderRecord> folders;  // the well-formed lines, position i + 1
+
+    bool Read(const std::string& dataDir) {
+        bool existed;
+        if (!ReadFileForChange(DataFilePath(dataDir, kTreeFile), bytes, existed)) return false;
+        raw = SplitRawLines(bytes, 1000);
+        for (size_t i = 0; i < raw.size(); ++i) {
+            FolderRecord r;
+            if (!ParseFolderLine(LineWithoutEnd(raw[i]), r)) continue;
+            rawIndex.push_back(i);
+            folders.push_back(std::move(r));
+        }
+        return true;
+    }
+    int count() const { return static_cast<int>(folders.size()); }
+    // End of the subtree of the folder at 0-based index i: the first later index not deeper.
+    int SubtreeEnd(int i) const {
+        int e = i + 1;
+        while (e < count() && folders[e].indentation > folders[i].indentation) ++e;
+        return e;
+    }
+};
+
+// A raw line with its leading blanks replaced by depth blanks, always with a line end.
+std::string Reindented(std::string_view rawLine, int depth) {
+    size_t blanks = 0;
+    while (blanks < rawLine.size() && rawLine[blanks] == ' ') ++blanks;
+    std::string line(static_cast<size_t>(std::max(depth, 0)), ' ');
+    line.append(rawLine.substr(blanks));
+    EndOpenLine(line);
+    return line;
+}
+
+// The settings records without those of the numbers, plus extra when given.
+bool SettingsWithout(const std::string& dataDir, const std::set<int32_t>& numbers,
+                     const std::string& extra, std::string& out) {
+    std::string bytes;
+    if (!ReadRecordFile(DataFilePath(dataDir, kSettingsFile), kFolderSettingsSize, bytes))
+        return false;
+    out.clear();
+    out.reserve(bytes.size() + extra.size());
+    for (std::string_view r : SplitRecords(bytes, kFolderSettingsSize))
+        if (!numbers.count(GetInt32(r, 0))) out.append(r);
+    out += extra;
+    return true;
+}
+
+// Tree, settings and access lists as one change.
+int CommitFolderChange(const std::string& dataDir, std::string tree,
+                       const std::set<int32_t>& gone, const std::string& extraSettings) {
+    std::vector<FileReplacement> files;
+    files.push_back({std::string(kTreeFile), std::move(tree)});
+    std::string settings;
+    if (!SettingsWithout(dataDir, gone, extraSettings, settings)) return -1;
+    files.push_back({std::string(kSettingsFile), std::move(settings)});
+    if (AclsWithoutFolders(dataDir, std::vector<int32_t>(gone.begin(), gone.end()), files) != 0)
+        return -1;
+    return ReplaceFilesTogether(dataDir, files) == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+int CreateFolder(const std::string& dataDir, FolderRecord& folder, int position, int place) {
+    DataLock lock(dataDir);
+    TreeForChange t;
+    if (!t.Read(dataDir)) return -1;
+    int32_t largest = 0;
+    for (const FolderRecord& f : t.folders) largest = std::max(largest, f.folderNo);
+    if (largest == INT32_MAX) return -1;
+
+    size_t afterRaw = t.raw.size();  // raw index the new line follows; raw.size(): the end
+    int depth = 0;
+    if (position >= 1) {
+        if (position > t.count()) return kTreeNoSuchFolder;
+        const FolderRecord& chosen = t.folders[position - 1];
+        if (place == kPlaceInside && chosen.kind != kFolderDir) return kTreeNoSuchFolder;
+        int p = position;  // 1-based position the new line follows
+        if (place == kPlaceAfter) {
+            p = t.SubtreeEnd(position - 1);
+            depth = p < t.count() ? t.folders[p].indentation : t.folders.back().indentation;
+        } else {
+            depth = chosen.indentation + (place == kPlaceInside ? 1 : 0);
+        }
+        afterRaw = t.rawIndex[p - 1];
+    }
+    folder.folderNo = largest + 1;
+    folder.indentation = depth;
+
+    std::string out;
+    long lastCopied = -1;
+    for (size_t i = 0; i < t.raw.size(); ++i) {
+        CopyRawLine(out, t.raw[i], static_cast<long>(i), lastCopied);
+        if (i == afterRaw) {
+            EndOpenLine(out);
+            out += FormatFolderLine(folder);
+        }
+    }
+    if (afterRaw == t.raw.size()) {
+        EndOpenLine(out);
+        out += FormatFolderLine(folder);
+    }
+    FolderSettings settings;
+    settings.folderNo = folder.folderNo;
+    settings.READ_CHK = 1;
+    settings.REWRITE_FLG = 1;
+    return CommitFolderChange(dataDir, std::move(out), {folder.folderNo},
+                              PackFolderSettings(settings));
+}
+
+int DeleteFolderSubtree(const std::string& dataDir, int position, std::vector<int32_t>& removed) {
+    removed.clear();
+    DataLock lock(dataDir);
+    TreeForChange t;
+    if (!t.Read(dataDir)) return -1;
+    if (position < 1 || position > t.count()) return kTreeNoSuchFolder;
+    const int first = position - 1, end = t.SubtreeEnd(first);
+
+    std::set<size_t> dropped;
+    std::set<int32_t> inBlock, kept;
+    for (int i = 0; i < t.count(); ++i) {
+        if (i >= first && i < end) {
+            dropped.insert(t.rawIndex[i]);
+            inBlock.insert(t.folders[i].folderNo);
+        } else {
+            kept.insert(t.folders[i].folderNo);
+        }
+    }
+    std::set<int32_t> gone;
+    for (int32_t n : inBlock)
+        if (!kept.count(n)) gone.insert(n);
+
+    std::string out;
+    long lastCopied = -1;
+    for (size_t i = 0; i < t.raw.size(); ++i)
+        if (!dropped.count(i)) CopyRawLine(out, t.raw[i], static_cast<long>(i), lastCopied);
+    if (CommitFolderChange(dataDir, std::move(out), gone, "") != 0) return -1;
+    removed.assign(gone.begin(), gone.end());
+    return 0;
+}
+
+int MoveFolderSubtree(const std::string& dataDir, int source, int target, int place) {
+    DataLock lock(dataDir);
+    TreeForChange t;
+    if (!t.Read(dataDir)) return -1;
+    if (source < 1 || source > t.count()) return kTreeNoSuchFolder;
+    const int a = source - 1, b = t.SubtreeEnd(a);  // the block: indices a .. b-1
+    const int L = t.folders[a].indentation;
+
+    int anchor;  // index of the folder the block goes before; count(): to the end
+    int T = 0;
+    if (target == 0) {
+        anchor = 0;
+        place = kPlaceAfter;
+    } else {
+        if (target < 1 || target > t.count()) return kTreeNoSuchFolder;
+        const int ti = target - 1;
+        T = t.folders[ti].indentation;
+        if (place == kPlaceInside) {
+            if (t.folders[ti].kind != kFolderDir) return kTreeNoSuchFolder;
+            anchor = ti + 1;
+        } else {
+            place = kPlaceAfter;
+            anchor = ti + 1;
+            while (anchor < t.count() && t.folders[anchor].indentation > T) ++anchor;
+        }
+        // Into the block itself (onto the folder or below it) the block cannot go.
+        if (ti >= a && ti < b) return kTreeIntoOwnSubtree;
+    }
+    if (target != 0 && anchor >= a && anchor < b) return kTreeIntoOwnSubtree;
+    const int shift = T - L + (place == kPlaceInside ? 1 : 0);
+
+    std::string block;
+    std::set<size_t> inBlock;
+    for (int i = a; i < b; ++i) {
+        inBlock.insert(t.rawIndex[i]);
+        block += Reindented(t.raw[t.rawIndex[i]], t.folders[i].indentation + shift);
+    }
+    const size_t anchorRaw = anchor < t.count() ? t.rawIndex[anchor] : t.raw.size();
+    std::string out;
+    out.reserve(t.bytes.size() + b - a);
+    long lastCopied = -1;
+    for (size_t i = 0; i < t.raw.size(); ++i) {
+        if (i == anchorRaw) {
+            EndOpenLine(out);
+            out += block;
+            lastCopied = -2;  // the next copied line starts after the block's line end
+        }
+        if (!inBlock.count(i)) CopyRawLine(out, t.raw[i], static_cast<long>(i), lastCopied);
+    }
+    if (anchorRaw == t.raw.size()) {
+        EndOpenLine(out);
+        out += block;
+    }
+    if (out == t.bytes) return 0;
+    return ReplaceFilesTogether(dataDir, {{std::string(kTreeFile), std::move(out)}}) == 0 ? 0 : -1;
 }

@@ -95,3 +95,47 @@ int DeleteFolderSettings(const std::string& dataDir, int folderNo);
 // Writes the record in place of every record of its folder, or at the end when there is none.
 // 0, or -1 when the file cannot be written.
 int SaveFolderSettings(const std::string& dataDir, const FolderSettings& settings);
+
+// ---- Changes of the tree with everything that hangs on folder numbers ----------------------
+//
+// Each of these reads b_title.mst under the data lock, finds folders by position among the
+// well-formed lines (as FindFolder does), and makes its change of b_title.mst, b_title2.mst
+// and, where folders go away or come new, the access lists as one change
+// (ReplaceFilesTogether, store/journal.h): a run killed at any moment leaves all of them old or
+// all of them new. Lines of b_title.mst that are not changed are kept byte for byte, lines that
+// are not well-formed included.
+
+// Placement relative to the chosen folder.
+inline constexpr int kPlaceAfter = 1;   // after the folder and its subtree
+inline constexpr int kPlaceInside = 2;  // first entry of the directory
+
+// Results besides 0 and -1 (the files could not be read or written; nothing changed).
+inline constexpr int kTreeNoSuchFolder = -2;   // no folder there, or kPlaceInside on a non-directory
+inline constexpr int kTreeIntoOwnSubtree = -3;  // the target lies in the moved block
+
+// Creates a folder of folder.kind named folder.name; folder.folderNo becomes the largest number
+// of the tree + 1 and folder.indentation its depth. position below 1: at the end at depth 0.
+// Otherwise relative to the folder at that position: kPlaceAfter puts it after that folder's
+// subtree at the depth of the folder that then follows (of the last folder when none follows);
+// kPlaceInside directly after the directory, one deeper; any other place directly after the
+// folder at its depth. The settings record starts cleared with READ_CHK and REWRITE_FLG 1;
+// settings records and access list entries left under the new number by earlier data are
+// dropped, so the folder starts with nothing. 0, -1 or kTreeNoSuchFolder.
+int CreateFolder(const std::string& dataDir, FolderRecord& folder, int position, int place);
+
+// Deletes the folder at the position with its subtree (the lines after it that are deeper):
+// their lines, and the settings records and access list entries of their numbers. removed
+// lists the numbers that left the tree (a number that still has a line elsewhere is kept, with
+// its settings and entries); the caller removes their directories. 0, -1 or kTreeNoSuchFolder
+// (nothing deleted).
+int DeleteFolderSubtree(const std::string& dataDir, int position, std::vector<int32_t>& removed);
+
+// Moves the folder at position source with its subtree. target 0: to the top of the list at
+// depth 0. Otherwise relative to the folder at position target (depth T): kPlaceInside (a
+// directory only) puts the block before the folder that follows the target, at depth T + 1;
+// any other place before the first later folder of depth T or less, at depth T (at the end of
+// the list when there is none). The block keeps its inner shape; only the blanks in front of
+// its lines change. 0, -1, kTreeNoSuchFolder (no folder at source or target, or kPlaceInside on
+// a non-directory) or kTreeIntoOwnSubtree (the target or the block's new place lies within the
+// block). Only b_title.mst changes.
+int MoveFolderSubtree(const std::string& dataDir, int source, int target, int place);

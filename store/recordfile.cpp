@@ -1,6 +1,7 @@
 #include "store/recordfile.h"
 
 #include "cgi/dbcs.h"
+#include "store/journal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -82,32 +83,37 @@ DataLock::DataLock(const std::string& dataDir) {
     std::string key = std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
                       std::to_string(static_cast<unsigned long long>(st.st_ino));
 
-    std::lock_guard<std::mutex> guard(LockTableMutex());
-    auto& table = LockTable();
-    const pid_t self = getpid();
-    auto it = table.find(key);
-    if (it != table.end() && it->second.owner == self) {
-        ++it->second.count;
-        close(fd);
+    {
+        std::lock_guard<std::mutex> guard(LockTableMutex());
+        auto& table = LockTable();
+        const pid_t self = getpid();
+        auto it = table.find(key);
+        if (it != table.end() && it->second.owner == self) {
+            ++it->second.count;
+            close(fd);
+            key_ = std::move(key);
+            return;
+        }
+        if (it != table.end()) {
+            // Inherited through fork: drop our copy of the descriptor without unlocking (an
+            // unlock would release the parent's lock, which shares the open file).
+            close(it->second.fd);
+            table.erase(it);
+        }
+        int rc;
+        do {
+            rc = flock(fd, LOCK_EX);
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            close(fd);
+            return;
+        }
+        table[key] = HeldLock{fd, 1, self};
         key_ = std::move(key);
-        return;
     }
-    if (it != table.end()) {
-        // Inherited through fork: drop our copy of the descriptor without unlocking (an
-        // unlock would release the parent's lock, which shares the open file).
-        close(it->second.fd);
-        table.erase(it);
-    }
-    int rc;
-    do {
-        rc = flock(fd, LOCK_EX);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        close(fd);
-        return;
-    }
-    table[key] = HeldLock{fd, 1, self};
-    key_ = std::move(key);
+    // A change of several files that a killed run left half done is finished before this
+    // process changes anything (store/journal.h).
+    CompletePendingChange(dataDir);
 }
 
 DataLock::~DataLock() {

@@ -9,6 +9,9 @@
 //    the write helpers below may take it again).
 //  - A rewrite builds the new content in memory and hands it to RewriteViaTemp, which writes the
 //    temporary file, flushes it to disk and renames it over the old file in one step.
+//  - A change of several files that must stay in step (the folder tree and its settings, ...)
+//    hands all new contents to ReplaceFilesTogether (store/journal.h) instead, which replaces
+//    them as one change that a killed run can never leave half done.
 //  - Text record files are written with CR LF line ends (kLineEnd); readers accept CR LF and a
 //    bare LF alike.
 #pragma once
@@ -40,7 +43,8 @@ int EnsureFolderDir(const std::string& dataDir, int folder);
 // directory only count. Blocks until the lock is had. It excludes other processes (each request
 // is one), not other threads of this process. When the lock file cannot be opened or created
 // (the data directory is missing or not writable) the operation goes on without the lock: its
-// own file operations then fail or succeed as they would.
+// own file operations then fail or succeed as they would. Taking the lock (not taking it again)
+// first finishes a change of several files that a killed run left behind (store/journal.h).
 class DataLock {
 public:
     explicit DataLock(const std::string& dataDir);

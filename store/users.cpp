@@ -318,3 +318,14 @@ UserLists UserListsOf(std::string_view userFile) {
     lists.byGroup = ListByGroup(users, lists.byLevel);
     return lists;
 }
+
+bool IsUsableUserId(const std::string& id) {
+    if (id == "." || id == "..") return false;
+    for (unsigned char c : id)
+        if (c < 0x20 || c == 0x7F || c == '/') return false;
+    // A backslash is refused where it stands as a character; as the second byte of a two-byte
+    // character it is part of that character.
+    for (const char* bad : {",", " ", "\\"})
+        if (FindText(id, bad) >= 0) return false;
+    return true;
+}

@@ -68,6 +68,13 @@ void BuildUserListById(const std::string& dataDir);
 void BuildUserListByLevel(const std::string& dataDir);
 void BuildUserListByGroup(const std::string& dataDir);
 
+// An id that can name a user: no comma or space, no "/" and no control byte (DEL included)
+// anywhere, no "\" as a character of its own (as the second byte of a two-byte character it
+// belongs to that character), and neither "." nor "..". Ids name the users' picture
+// directories, so the administration, the own profile and the ID applications all hold new
+// ids to this rule.
+bool IsUsableUserId(const std::string& id);
+
 // What the three builders above write, one after the other, when user.mst holds userFile;
 // nothing is read or written. For checking list files against their source.
 struct UserLists {

@@ -241,7 +241,13 @@ TEST_F(ProgramTest, OwnDataIsNotServedWhileTheSettingForbidsIt) {
     inst.AddUser("taro", "pw", 1, 1);
     const std::string key = inst.Login("taro", "pw");
     EXPECT_EQ(kNoContent, inst.Get("SKEY=" + key + "&JOB=MYDATA"));
-    EXPECT_EQ(kNoContent, inst.Post("SKEY=" + key + "&JOB=MYDATAWR&USER_NAME=x&SUB1=1"));
+    // The save is refused with a result page and stores nothing.
+    const std::string refused = inst.Post("SKEY=" + key + "&JOB=MYDATAWR&USER_NAME=x&SUB1=1");
+    EXPECT_NE(std::string::npos, refused.find(inst.msg(3)));
+    UserRecord stored;
+    std::string id = "taro";
+    ASSERT_EQ(0, FindUser(inst.dataDir, id, stored));
+    EXPECT_NE("x", stored.USER_NAME);
     EXPECT_EQ(std::string::npos, inst.Get("SKEY=" + key + "&JOB=FRM21").find("value=\"MYDATA\""));
 }
 

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/jobs.h"
 #include "app/run.h"
 #include "cgi/files.h"
 #include "store/bodies.h"
@@ -105,6 +106,33 @@ protected:
         Configure(r, caller, fields);
         page(r);
         return out.text;
+    }
+
+    // Runs a job through the dispatch table (a writing step and the page after it) as caller;
+    // upload temporary files are looked for in root.
+    std::string Job(const std::string& job, const UserRecord& caller, const Fields& fields) {
+        StringOutput out;
+        ::Run r(out);
+        Configure(r, caller, fields);
+        r.login.JOB = job;
+        r.now = time(nullptr);
+        r.workDir = root;
+        DispatchJob(r);
+        return out.text;
+    }
+
+    // A folder of any kind at the end of the tree, with its settings.
+    void AddFolder(int folderNo, int kind, const std::string& name, int depth, int readLevel = 0,
+                   int writeLevel = 50) {
+        ASSERT_EQ(InsertFolderLine(data, {folderNo, kind, name, depth}, 1000), 0);
+        FolderSettings fs;
+        fs.folderNo = folderNo;
+        fs.readLevel = readLevel;
+        fs.writeLevel = writeLevel;
+        ASSERT_EQ(SaveFolderSettings(data, fs), 0);
+        if (kind == kFolderBoard) {
+            ASSERT_EQ(EnsureFolderDir(data, folderNo), 0);
+        }
     }
 
     // Message numbers of the DETAILS links of a page, in order.

@@ -174,9 +174,13 @@ TEST_F(ChatTest, LogFrameChoicesAndInputWidth) {
         const std::string page =
             Chat(ShowChatLog, reader, {{"LOG_LINE", c.logLine}, {"RELOAD_TIME", c.reload}});
         EXPECT_EQ(Count(page, "<FONT COLOR=\"102030\">"), c.shown) << c.logLine;
-        if (c.shown >= 2) EXPECT_LT(page.find(">three<"), page.find(">two<")) << "newest first";
+        if (c.shown >= 2) {
+            EXPECT_LT(page.find(">three<"), page.find(">two<")) << "newest first";
+        }
         EXPECT_EQ(Has(page, "Refresh"), c.refresh != nullptr) << c.logLine;
-        if (c.refresh) EXPECT_TRUE(Has(page, c.refresh)) << c.logLine;
+        if (c.refresh) {
+            EXPECT_TRUE(Has(page, c.refresh)) << c.logLine;
+        }
     }
     const struct {
         const char* agent;

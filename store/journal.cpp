@@ -1,0 +1,183 @@
+#include "store/journal.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <fcntl.h>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "store/recordfile.h"
+
+namespace {
+
+constexpr std::string_view kHeader = "boardcgi journal 1\n";
+
+int OpenRetry(const std::string& path, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = open(path.c_str(), flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// Writes path anew with bytes and flushes it to disk; mode from keepModeOf when that exists.
+bool WriteDurably(const std::string& path, std::string_view bytes, const std::string& keepModeOf) {
+    unlink(path.c_str());
+    const int fd = OpenRetry(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) return false;
+    struct stat st;
+    if (!keepModeOf.empty() && stat(keepModeOf.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
+    bool ok = WriteAll(fd, bytes) && fsync(fd) == 0;
+    if (close(fd) != 0) ok = false;
+    return ok;
+}
+
+// Flushes a directory's entries (the renames and removals in it) to disk.
+void SyncDirectory(const std::string& dir) {
+    const int fd = OpenRetry(dir.empty() ? "." : dir, O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
+// The directory part of dataDir + name, with its separator ("" for the current directory).
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool AllowedName(std::string_view name) {
+    if (name.empty() || name.front() == '/') return false;
+    for (char c : name)
+        if (c == '\n' || c == '\r' || c == '\0') return false;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string_view::npos) end = name.size();
+        const std::string_view part = name.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+uint64_t Checksum(std::string_view bytes) {
+    uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (unsigned char c : bytes) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+std::string ClosingLine(std::string_view body, size_t count) {
+    char line[64];
+    snprintf(line, sizeof line, "end %zu %016" PRIx64 "\n", count, Checksum(body));
+    return line;
+}
+
+struct ParsedJournal {
+    bool complete = false;
+    std::vector<std::string> names;  // of a complete journal; else what could be read
+};
+
+ParsedJournal ParseJournal(std::string_view bytes) {
+    ParsedJournal j;
+    if (bytes.substr(0, kHeader.size()) != kHeader) return j;
+    size_t pos = kHeader.size();
+    while (pos < bytes.size()) {
+        const size_t nl = bytes.find('\n', pos);
+        if (nl == std::string_view::npos) break;  // a cut last line
+        const std::string_view line = bytes.substr(pos, nl - pos);
+        if (line.substr(0, 4) == "end ") {
+            j.complete = nl + 1 == bytes.size() &&
+                         bytes.substr(pos) == ClosingLine(bytes.substr(0, pos), j.names.size());
+            return j;
+        }
+        if (AllowedName(line)) j.names.emplace_back(line);
+        pos = nl + 1;
+    }
+    return j;
+}
+
+std::string TempPathOf(const std::string& dataDir, const std::string& name) {
+    std::string p = DataFilePath(dataDir, name);
+    p.append(kJournalTempSuffix);
+    return p;
+}
+
+// Carries out or discards the journal; the caller holds the lock. 0, or -1 when a rename failed.
+int FinishJournal(const std::string& dataDir) {
+    const std::string journal = DataFilePath(dataDir, kJournalName);
+    std::string bytes;
+    if (!ReadWholeFile(journal, bytes)) return 0;
+    const ParsedJournal j = ParseJournal(bytes);
+    std::set<std::string> dirs = {dataDir};
+    bool ok = true;
+    for (const std::string& name : j.names) {
+        const std::string temp = TempPathOf(dataDir, name);
+        if (!j.complete) {
+            unlink(temp.c_str());
+            continue;
+        }
+        const std::string target = DataFilePath(dataDir, name);
+        dirs.insert(DirectoryOf(target));
+        // A missing temporary was renamed before the run was cut short.
+        if (rename(temp.c_str(), target.c_str()) != 0 && errno != ENOENT) ok = false;
+    }
+    for (const std::string& dir : dirs) SyncDirectory(dir);
+    if (!ok) return -1;
+    unlink(journal.c_str());
+    SyncDirectory(dataDir);
+    return 0;
+}
+
+}  // namespace
+
+int ReplaceFilesTogether(const std::string& dataDir, const std::vector<FileReplacement>& files) {
+    std::set<std::string> seen;
+    for (const FileReplacement& f : files)
+        if (!AllowedName(f.name) || !seen.insert(f.name).second) return -1;
+    if (files.empty()) return 0;
+
+    DataLock lock(dataDir);
+    const auto removeTemps = [&] {
+        for (const FileReplacement& f : files) unlink(TempPathOf(dataDir, f.name).c_str());
+    };
+    for (const FileReplacement& f : files) {
+        if (!WriteDurably(TempPathOf(dataDir, f.name), f.content, DataFilePath(dataDir, f.name))) {
+            removeTemps();
+            return -1;
+        }
+    }
+    std::string journal(kHeader);
+    for (const FileReplacement& f : files) journal += f.name + "\n";
+    journal += ClosingLine(journal, files.size());
+    const std::string journalPath = DataFilePath(dataDir, kJournalName);
+    if (!WriteDurably(journalPath, journal, "")) {
+        unlink(journalPath.c_str());
+        removeTemps();
+        return -1;
+    }
+    SyncDirectory(dataDir);
+    FinishJournal(dataDir);  // a failed rename is retried by the next run that takes the lock
+    return 0;
+}
+
+int CompletePendingChange(const std::string& dataDir) {
+    if (!FileExists(DataFilePath(dataDir, kJournalName))) return 0;
+    DataLock lock(dataDir);
+    return FinishJournal(dataDir);
+}

@@ -1,0 +1,151 @@
+// Several record files replaced as one change: a journal left behind is finished or dropped,
+// and runs killed at random moments of subtree changes never leave the tree files apart.
+#include "store/journal.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <random>
+#include <set>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "store/acl.h"
+#include "store/folders.h"
+#include "store/recordfile.h"
+#include "tests/testutil.h"
+
+namespace {
+
+TEST(JournalTest, RefusesNamesOutsideTheDataDirectoryAndTwiceTheSameFile) {
+    TempDir dir;
+    for (const char* bad : {"", "/etc/passwd", "../x", "a/../b", "a//b", "x\ny", "./x"}) {
+        EXPECT_EQ(-1, ReplaceFilesTogether(dir.path, {{"ok", "1"}, {bad, "2"}})) << bad;
+        EXPECT_FALSE(FileExists(dir.File("ok")));
+    }
+    EXPECT_EQ(-1, ReplaceFilesTogether(dir.path, {{"ok", "1"}, {"ok", "2"}}));
+    // A folder directory that does not exist cannot take a file: nothing of the change is made.
+    EXPECT_EQ(-1, ReplaceFilesTogether(dir.path, {{"ok", "1"}, {"sub/x", "2"}}));
+    EXPECT_FALSE(FileExists(dir.File("ok")));
+    EXPECT_FALSE(FileExists(dir.File("ok.NEW")));
+}
+
+TEST(JournalTest, ALeftJournalIsFinishedWhenCompleteAndDroppedWhenNot) {
+    TempDir dir;
+    // A real journal stays behind when a rename fails: here a directory stands where "b" goes.
+    WriteFileBytes(dir.File("a"), "old a");
+    ASSERT_EQ(0, mkdir(dir.File("b").c_str(), 0700));
+    WriteFileBytes(dir.File("b/inside"), "");
+    ASSERT_EQ(0, ReplaceFilesTogether(dir.path, {{"a", "new a"}, {"b", "new b"}}));
+    EXPECT_EQ(ReadFileBytes(dir.File("a")), "new a");
+    const std::string journal = ReadFileBytes(dir.File("board.journal"));
+    ASSERT_FALSE(journal.empty());
+    std::filesystem::remove_all(dir.File("b"));
+
+    std::string flipped = journal;
+    flipped[flipped.size() - 2] ^= 1;  // a digit of the checksum
+    const struct {
+        std::string journal;
+        bool complete;
+    } cases[] = {{journal, true},
+                 {journal.substr(0, journal.rfind('\n', journal.size() - 2) + 1), false},
+                 {journal.substr(0, journal.size() - 1), false},
+                 {flipped, false}};
+    for (const auto& c : cases) {
+        // The moment a run was killed: old files, every temporary written, the journal as given.
+        WriteFileBytes(dir.File("a"), "old a");
+        WriteFileBytes(dir.File("b"), "old b");
+        WriteFileBytes(dir.File("a.NEW"), "new a");
+        WriteFileBytes(dir.File("b.NEW"), "new b");
+        WriteFileBytes(dir.File("board.journal"), c.journal);
+        { DataLock lock(dir.path); }
+        const std::string prefix = c.complete ? "new " : "old ";
+        EXPECT_EQ(ReadFileBytes(dir.File("a")), prefix + "a") << c.journal;
+        EXPECT_EQ(ReadFileBytes(dir.File("b")), prefix + "b") << c.journal;
+        EXPECT_FALSE(FileExists(dir.File("board.journal")));
+        EXPECT_FALSE(FileExists(dir.File("a.NEW")) || FileExists(dir.File("b.NEW")));
+    }
+}
+
+// Runs random creations, moves and deletions of subtrees until killed.
+[[noreturn]] void ChangeTreesForever(const std::string& data, unsigned seed) {
+    std::mt19937 rnd(seed);
+    for (;;) {
+        const int n = static_cast<int>(ReadFolderTree(data).size());
+        const int op = n < 6 ? 0 : static_cast<int>(rnd() % 3);
+        if (op == 0) {
+            FolderRecord f;
+            f.name = "F" + std::to_string(rnd() % 1000);
+            f.kind = 1 + static_cast<int>(rnd() % 3);
+            if (CreateFolder(data, f, static_cast<int>(rnd() % (n + 1)), 1 + static_cast<int>(rnd() % 2)) == 0) {
+                SaveGroupAcl(data, GroupAclEntry{f.folderNo, 1, 1});
+                SaveUserAcl(data, UserAclEntry{f.folderNo, "u", 2});
+            }
+        } else if (op == 1) {
+            MoveFolderSubtree(data, 1 + static_cast<int>(rnd() % n), static_cast<int>(rnd() % (n + 1)),
+                              1 + static_cast<int>(rnd() % 2));
+        } else {
+            std::vector<int32_t> removed;
+            DeleteFolderSubtree(data, 1 + static_cast<int>(rnd() % n), removed);
+        }
+    }
+}
+
+// What must hold whenever no change is under way: both files there and whole, one settings
+// record per folder of the tree and none more, no access entry of a folder that is gone.
+void ExpectTreeFilesInStep(const std::string& data) {
+    std::string tree, settings;
+    ASSERT_TRUE(ReadWholeFile(data + "b_title.mst", tree)) << "tree missing";
+    ASSERT_TRUE(ReadWholeFile(data + "b_title2.mst", settings)) << "settings missing";
+    ASSERT_EQ(settings.size() % kFolderSettingsSize, 0u) << "settings cut";
+    ASSERT_TRUE(tree.empty() || tree.ends_with("\r\n")) << "tree cut";
+    std::multiset<int32_t> inTree, inSettings;
+    for (std::string_view line : SplitTextLines(tree)) {
+        FolderRecord f;
+        ASSERT_TRUE(ParseFolderLine(line, f)) << line;
+        inTree.insert(f.folderNo);
+    }
+    for (const FolderSettings& s : ReadAllFolderSettings(data)) inSettings.insert(s.folderNo);
+    ASSERT_EQ(inTree, inSettings);
+    for (const GroupAclEntry& e : ReadGroupAcls(data)) ASSERT_TRUE(inTree.count(e.folderNo));
+    for (const UserAclEntry& e : ReadUserAcls(data)) ASSERT_TRUE(inTree.count(e.folderNo));
+}
+
+TEST(JournalTest, KilledSubtreeChangesNeverLeaveTheTreeFilesApart) {
+    TempDir dir;
+    const std::string data = dir.path;
+    for (int i = 0; i < 8; ++i) {
+        FolderRecord f;
+        f.name = "Start";
+        f.kind = kFolderDir;
+        ASSERT_EQ(0, CreateFolder(data, f, i, kPlaceInside));
+    }
+    std::mt19937 rnd(20240607);
+    int kills = 0, journalsLeft = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (kills < 150) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) ChangeTreesForever(data, static_cast<unsigned>(rnd()));
+        usleep(1000 + rnd() % 3000);  // mostly in the middle of a change
+        ASSERT_EQ(0, kill(pid, SIGKILL));
+        int status = 0;
+        ASSERT_EQ(pid, waitpid(pid, &status, 0));
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the changing run ended by itself";
+        ++kills;
+        if (FileExists(data + std::string(kJournalName))) ++journalsLeft;
+        { DataLock lock(data); }  // the next run finishes or drops what was left
+        ASSERT_FALSE(FileExists(data + std::string(kJournalName)));
+        ExpectTreeFilesInStep(data);
+        if (HasFatalFailure()) return;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    RecordProperty("kills", kills);
+    RecordProperty("journals_left", journalsLeft);
+    std::printf("%d kills in %.1f s, %d left a journal behind\n", kills, seconds, journalsLeft);
+}
+
+}  // namespace
