@@ -21,6 +21,7 @@
 #include "store/chat.h"
 #include "store/folders.h"
 #include "store/groups.h"
+#include "store/journal.h"
 #include "store/messages.h"
 #include "store/readmarks.h"
 #include "store/recordfile.h"
@@ -81,9 +82,13 @@ int MessageFileNumber(std::string_view name, char prefix) {
     return NumberName(name.substr(1, name.size() - 5));
 }
 
-// Temporary files of a rewrite ("<name>.TMP", and "TEMP" of the group file).
+// Temporary files of a rewrite ("<name>.TMP", and "TEMP" of the group file) and of a change of
+// several files ("<name>.NEW").
 bool IsTempName(std::string_view name) {
-    return name == "TEMP" || (name.size() > 4 && name.substr(name.size() - 4) == ".TMP");
+    const auto endsWith = [&](std::string_view tail) {
+        return name.size() > tail.size() && name.substr(name.size() - tail.size()) == tail;
+    };
+    return name == "TEMP" || endsWith(".TMP") || endsWith(kJournalTempSuffix);
 }
 
 // A stored value for the report, in quotes, control bytes written as \xHH.
@@ -245,6 +250,10 @@ bool Checker::Run() {
 
 void Checker::CheckDataDirFiles(const std::vector<DirEntry>& entries) {
     for (const DirEntry& e : entries) {
+        // Taking the data lock finishes such a change (the repair takes it first).
+        if (e.isFile && e.name == kJournalName)
+            Problem(e.name, "", "a change of several files that a killed run left unfinished; the board "
+                                "finishes it when it next takes the data lock", true);
         if (!e.isFile || !IsTempName(e.name)) continue;
         const std::string path = o_.dataDir + e.name;
         Problem(e.name, "", "temporary file left by an interrupted change", true);
@@ -794,7 +803,10 @@ int CheckInstallation(const CheckOptions& options, CheckResult& result, Progress
     }
     // The repair holds the lock from the first read to the last write: no request changes
     // anything in between, so the problems found are the ones mended.
+    const bool pending = FileExists(options.dataDir + std::string(kJournalName));
     DataLock lock(options.dataDir);
+    if (pending && !FileExists(options.dataDir + std::string(kJournalName)))
+        result.repairs.push_back("finished the change of several files that board.journal named");
     CheckResult before;
     Checker first(options, before, progress);
     if (!first.Run()) {

@@ -138,6 +138,12 @@ const std::vector<Damage>& Damages() {
              WriteFileBytes(b.data + "2/R1.TMP", "half");
          },
          {"user.mst.TMP: temporary file left", "2/R1.TMP: temporary file left"}, true},
+        {"change of several files left by a killed run",
+         [](const Board& b) {
+             WriteFileBytes(b.data + "board.journal", "cut short");
+             WriteFileBytes(b.data + "b_title.mst.NEW", "half");
+         },
+         {"b_title.mst.NEW: temporary file left", "board.journal: a change of several files"}, true},
         {"no-read list naming a user who does not exist", [](const Board& b) { AddNoReadEntry(b.data, 3, "ghost"); },
          {"3/unread.dat line 2: user \"ghost\" does not exist"}, true},
         {"membership of a user who does not exist, out of group order",
