@@ -39,7 +39,9 @@ void Write(const std::string& path, const std::string& bytes) {
     }
 }
 
-std::string UserId(int i) { return "user" + std::to_string(i); }
+std::string UserId(int i) {
+    return "user" + std::to_string(i);
+}
 
 }  // namespace
 
@@ -72,7 +74,8 @@ int main(int argc, char** argv) {
         users += FormatUserLine(u);
     }
     for (int g = 1; g <= 4; ++g)
-        for (int i = g - 1; i < kUsers; i += 4) members += std::to_string(g) + "," + UserId(i) + ",\r\n";
+        for (int i = g - 1; i < kUsers; i += 4)
+            members += std::to_string(g) + "," + UserId(i) + ",\r\n";
     Write(data + "user.mst", users);
     Write(data + "group.mst", groups);
     Write(data + "g_user.mst", members);
@@ -80,7 +83,9 @@ int main(int argc, char** argv) {
     std::string tree = FormatFolderLine(FolderRecord{1, kFolderDir, "Boards", 0}), settings,
                 groupAcl, userAcl, sessions;
     for (int f = 1; f <= kBoards + 1; ++f) {
-        if (f > 1) tree += FormatFolderLine(FolderRecord{f, kFolderBoard, "Board " + std::to_string(f), 1});
+        if (f > 1)
+            tree +=
+                FormatFolderLine(FolderRecord{f, kFolderBoard, "Board " + std::to_string(f), 1});
         FolderSettings s;
         s.folderNo = f;
         s.ADD_MAX = 3;
@@ -91,7 +96,8 @@ int main(int argc, char** argv) {
         groupAcl += PackGroupAclEntry(GroupAclEntry{f, 1 + f % 4, 2});
         userAcl += PackUserAclEntry(UserAclEntry{f, UserId(f), 3});
     }
-    for (int i = 0; i < kUsers; i += 3) sessions += PackSessionRecord(SessionRecord{1000 + i, UserId(i), "127.0.0.1", "Bench/1.0"});
+    for (int i = 0; i < kUsers; i += 3)
+        sessions += PackSessionRecord(SessionRecord{1000 + i, UserId(i), "127.0.0.1", "Bench/1.0"});
     Write(data + "b_title.mst", tree);
     Write(data + "b_title2.mst", settings);
     Write(data + "b_g_acl.mst", groupAcl);
@@ -105,7 +111,8 @@ int main(int argc, char** argv) {
         EnsureFolderDir(data, folder);
         const long count = messages / kBoards + (b < messages % kBoards ? 1 : 0);
         std::string index, attachments;
-        // Threads of five in placement order: 1, its reply 2, 2's reply 3, 1's reply 4, 4's reply 5.
+        // Threads of five in placement order: 1, its reply 2, 2's reply 3, 1's reply 4, 4's
+        // reply 5.
         static const int kDepth[5] = {0, 1, 2, 1, 2};
         int32_t thread = 0;
         for (long k = 0; k < count; ++k) {
@@ -123,21 +130,26 @@ int main(int argc, char** argv) {
             if (no % 50 == 0) {
                 e.attachCount = 1;
                 attachments += PackAttachmentEntry(AttachmentEntry{no, 1, "report.txt"});
-                const std::string dir = files + std::to_string(folder) + "/X" + std::to_string(no) + "/1/";
+                const std::string dir =
+                    files + std::to_string(folder) + "/X" + std::to_string(no) + "/1/";
                 mkdir((files + std::to_string(folder)).c_str(), 0755);
                 mkdir((files + std::to_string(folder) + "/X" + std::to_string(no)).c_str(), 0755);
                 mkdir(dir.c_str(), 0755);
-                Write(dir + "report.txt", "An attached report, number " + std::to_string(no) + ".\n");
+                Write(dir + "report.txt",
+                      "An attached report, number " + std::to_string(no) + ".\n");
             }
             index += PackMessageIndexEntry(e);
             Write(MessageBodyPath(data, folder, no), e.WRITE_TITLE + "\r" + text);
             std::string marks = PackReadMark(ReadMark{no, e.userId, 0});
-            for (int r = 1; r <= k % 3; ++r) marks += PackReadMark(ReadMark{no, UserId(static_cast<int>((k + 7 * r) % kUsers)), 0});
+            for (int r = 1; r <= k % 3; ++r)
+                marks +=
+                    PackReadMark(ReadMark{no, UserId(static_cast<int>((k + 7 * r) % kUsers)), 0});
             Write(ReadMarkPath(data, folder, no), marks);
         }
         Write(MessageIndexPath(data, folder), index);
         Write(AttachmentListPath(data, folder), attachments);
-        Write(FolderFilePath(data, folder, "unread.dat"), UserId(b) + "\r\n" + UserId(b + 20) + "\r\n");
+        Write(FolderFilePath(data, folder, "unread.dat"),
+              UserId(b) + "\r\n" + UserId(b + 20) + "\r\n");
     }
     printf("%s: %d users, %d boards, %ld messages\n", root.c_str(), kUsers, kBoards, messages);
     return 0;

@@ -47,7 +47,8 @@ unsigned Checksum(const char* block) {
 std::string PaxRecord(const std::string& key, const std::string& value) {
     const size_t body = key.size() + value.size() + 3;  // blank, '=', newline
     size_t length = body + 1;
-    while (std::to_string(length).size() + body != length) length = std::to_string(length).size() + body;
+    while (std::to_string(length).size() + body != length)
+        length = std::to_string(length).size() + body;
     return std::to_string(length) + " " + key + "=" + value + "\n";
 }
 
@@ -104,7 +105,9 @@ bool TarGzWriter::Header(const std::string& name, char type, uint64_t size, mode
     }
     if (size > kMaxOctalSize) pax += PaxRecord("size", std::to_string(size));
     if (!pax.empty()) {
-        std::string paxName = "PaxHeaders/" + name.substr(name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1);
+        std::string paxName =
+            "PaxHeaders/" +
+            name.substr(name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1);
         if (!Header(paxName.substr(0, 100), 'x', pax.size(), 0644, mtime) ||
             !Write(pax.data(), pax.size()) || !Pad(pax.size()))
             return false;
@@ -170,8 +173,10 @@ TarGzReader::~TarGzReader() {
 
 bool TarGzReader::Open(const std::string& path) {
     gz_ = gzopen(path.c_str(), "rb");
-    if (!gz_) error = "cannot open " + path;
-    else gzbuffer(gz_, 1 << 17);
+    if (!gz_)
+        error = "cannot open " + path;
+    else
+        gzbuffer(gz_, 1 << 17);
     return gz_ != nullptr;
 }
 

@@ -105,18 +105,22 @@ private:
         Sha256 sha;
         bool shortRead = false;
         const uint64_t size = static_cast<uint64_t>(st.st_size);
-        const bool ok = tar_.AddFile(name, size, st.st_mode, st.st_mtime, [&](char* buf, size_t want) {
-            const long got = ReadSome(fd, buf, want);
-            if (got > 0) sha.Update(buf, static_cast<size_t>(got));
-            else shortRead = true;
-            return got;
-        });
+        const bool ok =
+            tar_.AddFile(name, size, st.st_mode, st.st_mtime, [&](char* buf, size_t want) {
+                const long got = ReadSome(fd, buf, want);
+                if (got > 0)
+                    sha.Update(buf, static_cast<size_t>(got));
+                else
+                    shortRead = true;
+                return got;
+            });
         close(fd);
         if (!ok) {
             error = shortRead ? path + " changed while it was saved" : "cannot write the archive";
             return false;
         }
-        manifest += std::to_string(size) + " " + sha.HexDigest() + " " + EscapeManifestName(name) + "\n";
+        manifest +=
+            std::to_string(size) + " " + sha.HexDigest() + " " + EscapeManifestName(name) + "\n";
         if (progress_) progress_->Add(size);
         return true;
     }
@@ -186,7 +190,8 @@ void EmptyTarget(const std::string& dir, bool made) {
         std::filesystem::remove_all(dir, ignored);
         return;
     }
-    for (const std::string& name : SortedNames(dir)) std::filesystem::remove_all(dir + name, ignored);
+    for (const std::string& name : SortedNames(dir))
+        std::filesystem::remove_all(dir + name, ignored);
 }
 
 }  // namespace
@@ -212,7 +217,8 @@ bool UnescapeManifestName(const std::string& text, std::string& name) {
             name += text[i];
             continue;
         }
-        if (i + 3 >= text.size() + 0 || text[i + 1] != 'x' || !isxdigit(static_cast<unsigned char>(text[i + 2])) ||
+        if (i + 3 >= text.size() + 0 || text[i + 1] != 'x' ||
+            !isxdigit(static_cast<unsigned char>(text[i + 2])) ||
             !isxdigit(static_cast<unsigned char>(text[i + 3])))
             return false;
         name += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
@@ -251,8 +257,8 @@ int Backup(const std::string& dataDirIn, const std::string& attachDirIn, const s
         char when[64];
         const time_t now = time(nullptr);
         strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", gmtime(&now));
-        const std::string manifest =
-            std::string("# board backup taken ") + when + "\n# size sha256 name\n" + writer.manifest;
+        const std::string manifest = std::string("# board backup taken ") + when +
+                                     "\n# size sha256 name\n" + writer.manifest;
         ok = tar.AddBytes(kManifest, manifest, 0644, now);
         if (!ok) writer.error = "cannot write the archive";
     }
@@ -281,8 +287,8 @@ int Backup(const std::string& dataDirIn, const std::string& attachDirIn, const s
     return kArchiveDone;
 }
 
-int Restore(const std::string& archive, const std::string& dataDirIn, const std::string& attachDirIn,
-            std::string& error, Progress* progress) {
+int Restore(const std::string& archive, const std::string& dataDirIn,
+            const std::string& attachDirIn, std::string& error, Progress* progress) {
     const std::string dataDir = WithSlash(dataDirIn), attachDir = WithSlash(attachDirIn);
     TarGzReader reader;
     if (!reader.Open(archive)) {
@@ -333,11 +339,13 @@ int Restore(const std::string& archive, const std::string& dataDirIn, const std:
         if (!SafeName(bare)) return fail("the archive holds the unsafe name " + e.name);
         if (e.type == '5') {
             const std::string dir = root + bare;
-            if (!bare.empty() && (!MakeParents(root, bare + "/") )) return fail("cannot create " + dir);
+            if (!bare.empty() && (!MakeParents(root, bare + "/")))
+                return fail("cannot create " + dir);
             dirModes.emplace_back(dir, e.mode | 0700);
             continue;
         }
-        if (bare.empty() || !MakeParents(root, bare)) return fail("cannot create the directory of " + root + bare);
+        if (bare.empty() || !MakeParents(root, bare))
+            return fail("cannot create the directory of " + root + bare);
         const std::string path = root + bare;
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
                             (e.mode & 0777) | 0600);
@@ -375,19 +383,22 @@ int Restore(const std::string& archive, const std::string& dataDirIn, const std:
         const std::string line = manifest.substr(at, end - at);
         at = end + 1;
         if (line.empty() || line[0] == '#') continue;
-        const size_t b1 = line.find(' '), b2 = b1 == std::string::npos ? b1 : line.find(' ', b1 + 1);
+        const size_t b1 = line.find(' '),
+                     b2 = b1 == std::string::npos ? b1 : line.find(' ', b1 + 1);
         std::string name;
         if (b2 == std::string::npos || !UnescapeManifestName(line.substr(b2 + 1), name))
             return fail("manifest.txt holds a line that does not parse: " + line);
-        listed[name] = FileSum{std::strtoull(line.c_str(), nullptr, 10), line.substr(b1 + 1, b2 - b1 - 1)};
+        listed[name] =
+            FileSum{std::strtoull(line.c_str(), nullptr, 10), line.substr(b1 + 1, b2 - b1 - 1)};
     }
     for (const auto& [name, sum] : listed) {
         const auto it = restored.find(name);
         if (it == restored.end()) return fail(name + " is in the manifest but not in the archive");
         if (it->second.size != sum.size)
-            return fail(name + " has " + std::to_string(it->second.size) + " bytes; the manifest says " +
-                        std::to_string(sum.size));
-        if (it->second.sha != sum.sha) return fail(name + " does not match its checksum in the manifest");
+            return fail(name + " has " + std::to_string(it->second.size) +
+                        " bytes; the manifest says " + std::to_string(sum.size));
+        if (it->second.sha != sum.sha)
+            return fail(name + " does not match its checksum in the manifest");
     }
     for (const auto& [name, sum] : restored)
         if (!listed.count(name)) return fail(name + " is in the archive but not in the manifest");

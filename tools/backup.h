@@ -18,8 +18,10 @@ class Progress;
 
 // Results of Backup and Restore.
 inline constexpr int kArchiveDone = 0;
-inline constexpr int kArchiveBad = 1;      // restore: the archive is damaged or does not match its manifest
-inline constexpr int kArchiveCannot = 2;   // a directory or file could not be used
+// restore: the archive is damaged or does not match its manifest.
+inline constexpr int kArchiveBad = 1;
+// A directory or file could not be used.
+inline constexpr int kArchiveCannot = 2;
 
 // Writes the archive to out (through out + ".part", renamed when complete, so that an earlier
 // archive of that name stays until the new one is whole). Directories end with "/". error
@@ -28,8 +30,9 @@ int Backup(const std::string& dataDir, const std::string& attachDir, const std::
            std::string& error, Progress* progress);
 
 // Restores an archive into dataDir and attachDir, which must be empty or not exist yet (they
-// are then created, with missing parents). Every file is checked against the manifest; when anything differs, what was
-// restored is removed again (directories made here included) and kArchiveBad results.
+// are then created, with missing parents). Every file is checked against the manifest; when
+// anything differs, what was restored is removed again (directories made here included) and
+// kArchiveBad results.
 int Restore(const std::string& archive, const std::string& dataDir, const std::string& attachDir,
             std::string& error, Progress* progress);
 

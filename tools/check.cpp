@@ -106,7 +106,9 @@ std::string Quote(std::string_view s) {
     return out + "\"";
 }
 
-std::string Str(long long n) { return std::to_string(n); }
+std::string Str(long long n) {
+    return std::to_string(n);
+}
 
 // The lines of a text file as an editor numbers them (no length limit), line ends removed.
 std::vector<std::string_view> WholeLines(std::string_view bytes) {
@@ -164,17 +166,19 @@ private:
     // A fixed-record file: false when its size leaves a partial record (reported).
     void CheckRecordSize(const std::string& name, size_t size, size_t recordSize) {
         if (size % recordSize != 0)
-            Problem(name, "", "size " + Str(static_cast<long long>(size)) +
-                                  " is not a multiple of the record size " +
-                                  Str(static_cast<long long>(recordSize)) +
-                                  "; the partial record at the end is never read");
+            Problem(name, "",
+                    "size " + Str(static_cast<long long>(size)) +
+                        " is not a multiple of the record size " +
+                        Str(static_cast<long long>(recordSize)) +
+                        "; the partial record at the end is never read");
     }
     bool LineTooLong(const std::string& name, size_t lineNo, std::string_view line,
                      size_t limit = kLineLimit) {
         if (line.size() <= limit) return false;
         Problem(name, "line " + Str(static_cast<long long>(lineNo)),
-                "is " + Str(static_cast<long long>(line.size())) + " bytes long; the readers take " +
-                    Str(static_cast<long long>(limit)) + " and read the rest as lines of their own");
+                "is " + Str(static_cast<long long>(line.size())) +
+                    " bytes long; the readers take " + Str(static_cast<long long>(limit)) +
+                    " and read the rest as lines of their own");
         return true;
     }
 
@@ -188,7 +192,8 @@ private:
     void CheckAccessLog();
     void ScanAttachments();
     void CheckFolderDir(int folder);
-    void CheckIndex(int folder, const std::string& dir, const std::vector<MessageIndexEntry>& index);
+    void CheckIndex(int folder, const std::string& dir,
+                    const std::vector<MessageIndexEntry>& index);
     void CheckReadMarks(int folder, const std::string& dir, const std::set<int>& markFiles,
                         const std::map<int, uint64_t>& bodies, const std::set<int32_t>& numbers);
     void CheckAttachments(int folder, const std::string& dir,
@@ -236,8 +241,9 @@ bool Checker::Run() {
         }
         std::vector<DirEntry> inside;
         if (ListDir(o_.dataDir + e.name, inside) && !inside.empty())
-            Problem(e.name + "/", "", "folder directory of folder " + e.name +
-                                          ", which is not in b_title.mst (left as it is)");
+            Problem(e.name + "/", "",
+                    "folder directory of folder " + e.name +
+                        ", which is not in b_title.mst (left as it is)");
     }
     for (const auto& [name, matched] : attachmentFiles_) {
         if (matched) continue;
@@ -252,8 +258,10 @@ void Checker::CheckDataDirFiles(const std::vector<DirEntry>& entries) {
     for (const DirEntry& e : entries) {
         // Taking the data lock finishes such a change (the repair takes it first).
         if (e.isFile && e.name == kJournalName)
-            Problem(e.name, "", "a change of several files that a killed run left unfinished; the board "
-                                "finishes it when it next takes the data lock", true);
+            Problem(e.name, "",
+                    "a change of several files that a killed run left unfinished; the board "
+                    "finishes it when it next takes the data lock",
+                    true);
         if (!e.isFile || !IsTempName(e.name)) continue;
         const std::string path = o_.dataDir + e.name;
         Problem(e.name, "", "temporary file left by an interrupted change", true);
@@ -273,9 +281,9 @@ void Checker::CheckUsers() {
         size_t field;
         const char* name;
         size_t slot;
-    } kTextFields[] = {{0, "USER_ID", kUserIdSize},          {1, "USER_NAME", kUserNameSize},
-                       {3, "E_MAIL_ADDR", kUserMailSize},    {4, "USER_PASS", kUserPassSize},
-                       {9, "LANGUAGE", kUserLanguageSize},   {10, "PICFILE", kUserPicFileSize}};
+    } kTextFields[] = {{0, "USER_ID", kUserIdSize},        {1, "USER_NAME", kUserNameSize},
+                       {3, "E_MAIL_ADDR", kUserMailSize},  {4, "USER_PASS", kUserPassSize},
+                       {9, "LANGUAGE", kUserLanguageSize}, {10, "PICFILE", kUserPicFileSize}};
     std::unordered_map<std::string, size_t> lineOf;  // upper-cased id -> first line
     const std::vector<std::string_view> lines = WholeLines(bytes);
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -284,14 +292,17 @@ void Checker::CheckUsers() {
         if (LineTooLong(file, lineNo, lines[i])) continue;
         UserRecord u;
         if (ParseUserLine(lines[i], u) != 0) {
-            Problem(file, where, "does not parse: a user line has 12 fields, each followed by a comma");
+            Problem(file, where,
+                    "does not parse: a user line has 12 fields, each followed by a comma");
             continue;
         }
         const std::vector<std::string_view> f = CutFields(lines[i]);
         for (const auto& t : kTextFields)
             if (Overflows(f[t.field], t.slot))
-                Problem(file, where, std::string(t.name) + " is " + Str(static_cast<long long>(f[t.field].size())) +
-                                         " bytes; the field holds " + Str(static_cast<long long>(t.slot - 1)));
+                Problem(file, where,
+                        std::string(t.name) + " is " +
+                            Str(static_cast<long long>(f[t.field].size())) +
+                            " bytes; the field holds " + Str(static_cast<long long>(t.slot - 1)));
         if (u.USER_ID.empty()) Problem(file, where, "empty user id");
         std::string upper = u.USER_ID;
         UpperCaseId(upper);
@@ -299,9 +310,10 @@ void Checker::CheckUsers() {
         usersUpper_.insert(upper);
         auto [it, fresh] = lineOf.emplace(upper, lineNo);
         if (!fresh)
-            Problem(file, where, "user id " + Quote(u.USER_ID) + " is already on line " +
-                                     Str(static_cast<long long>(it->second)) +
-                                     " (ids are the same in any letter case; the first line wins)");
+            Problem(file, where,
+                    "user id " + Quote(u.USER_ID) + " is already on line " +
+                        Str(static_cast<long long>(it->second)) +
+                        " (ids are the same in any letter case; the first line wins)");
     }
 }
 
@@ -331,16 +343,20 @@ void Checker::CheckGroups() {
             if (LineTooLong("group.mst", i + 1, lines[i])) continue;
             GroupRecord g;
             if (!ParseGroupLine(lines[i], g)) {
-                Problem("group.mst", where, "does not parse: a group line has an id and a name, each followed by a comma");
+                Problem(
+                    "group.mst", where,
+                    "does not parse: a group line has an id and a name, each followed by a comma");
                 continue;
             }
             auto [it, fresh] = lineOf.emplace(g.groupId, i + 1);
             if (!fresh)
-                Problem("group.mst", where, "group id " + Str(g.groupId) + " is already on line " +
-                                                Str(static_cast<long long>(it->second)));
+                Problem("group.mst", where,
+                        "group id " + Str(g.groupId) + " is already on line " +
+                            Str(static_cast<long long>(it->second)));
             else if (g.groupId < previous)
-                Problem("group.mst", where, "group " + Str(g.groupId) + " follows group " +
-                                                Str(previous) + "; the file is kept in ascending id order");
+                Problem("group.mst", where,
+                        "group " + Str(g.groupId) + " follows group " + Str(previous) +
+                            "; the file is kept in ascending id order");
             previous = std::max(previous, g.groupId);
             groups_.insert(g.groupId);
         }
@@ -356,19 +372,25 @@ void Checker::CheckGroups() {
         if (LineTooLong("g_user.mst", i + 1, lines[i])) continue;
         GroupMember m;
         if (!ParseGroupMemberLine(lines[i], m)) {
-            Problem("g_user.mst", where, "does not parse: a membership line has a group id and a user id, each followed by a comma");
+            Problem("g_user.mst", where,
+                    "does not parse: a membership line has a group id and a user id, each followed "
+                    "by a comma");
             continue;
         }
         if (!groups_.count(m.groupId)) {
-            Problem("g_user.mst", where, "membership in group " + Str(m.groupId) + ", which does not exist", true);
+            Problem("g_user.mst", where,
+                    "membership in group " + Str(m.groupId) + ", which does not exist", true);
             deadGroups.insert(m.groupId);
         } else if (!users_.count(m.USER_ID)) {
-            Problem("g_user.mst", where, "membership of user " + Quote(m.USER_ID) + ", who does not exist", true);
+            Problem("g_user.mst", where,
+                    "membership of user " + Quote(m.USER_ID) + ", who does not exist", true);
             deadUsers.insert(m.USER_ID);
         }
         if (m.groupId < previous && !unordered) {
-            Problem("g_user.mst", where, "group " + Str(m.groupId) + " follows group " + Str(previous) +
-                                             "; the file is kept in group order", true);
+            Problem("g_user.mst", where,
+                    "group " + Str(m.groupId) + " follows group " + Str(previous) +
+                        "; the file is kept in group order",
+                    true);
             unordered = true;
         }
         previous = std::max(previous, m.groupId);
@@ -401,29 +423,42 @@ void Checker::CheckFolders() {
             if (LineTooLong(tree, i + 1, lines[i])) continue;
             FolderRecord f;
             if (!ParseFolderLine(lines[i], f)) {
-                Problem(tree, where, "does not parse: a folder line is a name, a number and a kind, each followed by a comma");
+                Problem(tree, where,
+                        "does not parse: a folder line is a name, a number and a kind, each "
+                        "followed by a comma");
                 continue;
             }
-            const std::string_view name = CutFields(lines[i])[0].substr(static_cast<size_t>(f.indentation));
+            const std::string_view name =
+                CutFields(lines[i])[0].substr(static_cast<size_t>(f.indentation));
             if (Overflows(name, kFolderNameSize))
-                Problem(tree, where, "the folder name is " + Str(static_cast<long long>(name.size())) +
-                                         " bytes; the field holds " + Str(kFolderNameSize - 1));
+                Problem(tree, where,
+                        "the folder name is " + Str(static_cast<long long>(name.size())) +
+                            " bytes; the field holds " + Str(kFolderNameSize - 1));
             if (f.kind == kFolderUnknown)
-                Problem(tree, where, "the kind " + Quote(CutFields(lines[i])[2]) + " is none of Dir, Board, Chat");
-            if (f.folderNo < 1) Problem(tree, where, "folder number " + Str(f.folderNo) + "; numbers start at 1");
+                Problem(
+                    tree, where,
+                    "the kind " + Quote(CutFields(lines[i])[2]) + " is none of Dir, Board, Chat");
+            if (f.folderNo < 1)
+                Problem(tree, where, "folder number " + Str(f.folderNo) + "; numbers start at 1");
             auto [it, fresh] = folders_.emplace(f.folderNo, i + 1);
             if (!fresh)
-                Problem(tree, where, "folder " + Str(f.folderNo) + " is already on line " +
-                                         Str(static_cast<long long>(it->second)) + " (the first line wins)");
+                Problem(tree, where,
+                        "folder " + Str(f.folderNo) + " is already on line " +
+                            Str(static_cast<long long>(it->second)) + " (the first line wins)");
             if (first && f.indentation != 0)
-                Problem(tree, where, "the first folder is indented by " + Str(f.indentation) + "; the tree starts at 0");
+                Problem(tree, where,
+                        "the first folder is indented by " + Str(f.indentation) +
+                            "; the tree starts at 0");
             else if (!first && f.indentation > previousIndent + 1)
-                Problem(tree, where, "indented by " + Str(f.indentation) + " below a line indented by " +
-                                         Str(previousIndent) + "; a folder lies at most one level deeper than the line above");
+                Problem(tree, where,
+                        "indented by " + Str(f.indentation) + " below a line indented by " +
+                            Str(previousIndent) +
+                            "; a folder lies at most one level deeper than the line above");
             while (!path.empty() && path.back().indentation >= f.indentation) path.pop_back();
             if (!path.empty() && path.back().kind != kFolderDir)
-                Problem(tree, where, "lies inside folder " + Str(path.back().folderNo) +
-                                         ", which is not a directory");
+                Problem(tree, where,
+                        "lies inside folder " + Str(path.back().folderNo) +
+                            ", which is not a directory");
             path.push_back(Open{f.indentation, f.kind, f.folderNo});
             previousIndent = f.indentation;
             first = false;
@@ -437,9 +472,12 @@ void Checker::CheckFolders() {
             const std::string where = "record " + Str(static_cast<long long>(++k));
             const int32_t no = UnpackFolderSettings(r).folderNo;
             if (!settings_.insert(no).second)
-                Problem(file, where, "a second settings record of folder " + Str(no) + " (the first one is used)");
+                Problem(
+                    file, where,
+                    "a second settings record of folder " + Str(no) + " (the first one is used)");
             else if (!folders_.count(no))
-                Problem(file, where, "settings of folder " + Str(no) + ", which is not in b_title.mst");
+                Problem(file, where,
+                        "settings of folder " + Str(no) + ", which is not in b_title.mst");
         }
     }
     for (const auto& [no, line] : folders_)
@@ -482,17 +520,21 @@ void Checker::CheckAcls() {
             const std::string where = "record " + Str(static_cast<long long>(++k));
             const GroupAclEntry e = UnpackGroupAclEntry(r);
             if (!folders_.count(e.folderNo)) {
-                Problem("b_g_acl.mst", where, "entry of folder " + Str(e.folderNo) + ", which does not exist", true);
+                Problem("b_g_acl.mst", where,
+                        "entry of folder " + Str(e.folderNo) + ", which does not exist", true);
                 ++dead;
             } else if (!groups_.count(e.groupId)) {
-                Problem("b_g_acl.mst", where, "entry of group " + Str(e.groupId) + ", which does not exist", true);
+                Problem("b_g_acl.mst", where,
+                        "entry of group " + Str(e.groupId) + ", which does not exist", true);
                 ++dead;
             } else if (badLevel(e.level)) {
-                Problem("b_g_acl.mst", where, "access level " + Str(e.level) + " is none of 1, 2, 3");
+                Problem("b_g_acl.mst", where,
+                        "access level " + Str(e.level) + " is none of 1, 2, 3");
             }
         }
         if (dead > 0)
-            AddFix("dropped " + Str(dead) + " entries of b_g_acl.mst naming folders or groups that do not exist",
+            AddFix("dropped " + Str(dead) +
+                       " entries of b_g_acl.mst naming folders or groups that do not exist",
                    [this] {
                        return DropGroupAcls(o_.dataDir, [this](const GroupAclEntry& e) {
                                   return !folders_.count(e.folderNo) || !groups_.count(e.groupId);
@@ -507,17 +549,21 @@ void Checker::CheckAcls() {
             const std::string where = "record " + Str(static_cast<long long>(++k));
             const UserAclEntry e = UnpackUserAclEntry(r);
             if (!folders_.count(e.folderNo)) {
-                Problem("b_u_acl.mst", where, "entry of folder " + Str(e.folderNo) + ", which does not exist", true);
+                Problem("b_u_acl.mst", where,
+                        "entry of folder " + Str(e.folderNo) + ", which does not exist", true);
                 ++dead;
             } else if (!users_.count(e.USER_ID)) {
-                Problem("b_u_acl.mst", where, "entry of user " + Quote(e.USER_ID) + ", who does not exist", true);
+                Problem("b_u_acl.mst", where,
+                        "entry of user " + Quote(e.USER_ID) + ", who does not exist", true);
                 ++dead;
             } else if (badLevel(e.level)) {
-                Problem("b_u_acl.mst", where, "access level " + Str(e.level) + " is none of 1, 2, 3");
+                Problem("b_u_acl.mst", where,
+                        "access level " + Str(e.level) + " is none of 1, 2, 3");
             }
         }
         if (dead > 0)
-            AddFix("dropped " + Str(dead) + " entries of b_u_acl.mst naming folders or users that do not exist",
+            AddFix("dropped " + Str(dead) +
+                       " entries of b_u_acl.mst naming folders or users that do not exist",
                    [this] {
                        return DropUserAcls(o_.dataDir, [this](const UserAclEntry& e) {
                                   return !folders_.count(e.folderNo) || !users_.count(e.USER_ID);
@@ -536,7 +582,8 @@ void Checker::CheckAccessLog() {
         AccessLogEntry e;
         if (!ParseAccessLogLine(lines[i], e))
             Problem(file, "line " + Str(static_cast<long long>(i + 1)),
-                    "does not parse: a log line is date, user id, login or write, number, address and browser, separated by commas");
+                    "does not parse: a log line is date, user id, login or write, number, address "
+                    "and browser, separated by commas");
     }
 }
 
@@ -557,7 +604,8 @@ void Checker::ScanAttachments() {
         const std::string fdir = o_.attachDir + f.name + "/";
         if (!ListDir(fdir, messages)) continue;
         for (const DirEntry& m : messages) {
-            const int message = m.name.size() > 1 && m.name[0] == 'X' ? NumberName(m.name.substr(1)) : -1;
+            const int message =
+                m.name.size() > 1 && m.name[0] == 'X' ? NumberName(m.name.substr(1)) : -1;
             if (!m.isDir || message < 1) continue;
             if (!ListDir(fdir + m.name + "/", slots)) continue;
             for (const DirEntry& s : slots) {
@@ -621,8 +669,9 @@ void Checker::CheckFolderDir(int folder) {
         if (body == bodies.end())
             Problem(dir + name, "", "body file of message " + Str(m) + " is missing");
         else if (body->second > kMaxBodyRead)
-            Problem(dir + name, "", "body is " + Str(static_cast<long long>(body->second)) +
-                                        " bytes; the reader takes " + Str(kMaxBodyRead));
+            Problem(dir + name, "",
+                    "body is " + Str(static_cast<long long>(body->second)) +
+                        " bytes; the reader takes " + Str(kMaxBodyRead));
     }
     CheckReadMarks(folder, dir, markFiles, bodies, numbers);
     CheckAttachments(folder, dir, index);
@@ -658,19 +707,21 @@ void Checker::CheckIndex(int folder, const std::string& dir,
             if (!threads.insert(e.threadNo).second)
                 Problem(file, where, "starts thread " + Str(e.threadNo) + " a second time");
             else if (e.threadNo != e.messageNo && numbers.count(e.threadNo))
-                Problem(file, where, "starts a thread, but its thread number is that of message " +
-                                         Str(e.threadNo));
+                Problem(
+                    file, where,
+                    "starts a thread, but its thread number is that of message " + Str(e.threadNo));
             thread = e.threadNo;
         } else if (previousDepth < 0) {
             Problem(file, where, "depth " + Str(e.depth) + " before any thread has started");
         } else {
             if (e.depth > previousDepth + 1)
-                Problem(file, where, "depth " + Str(e.depth) + " below a record of depth " +
-                                         Str(previousDepth) +
-                                         "; a reply lies at most one level deeper than the record before it");
+                Problem(file, where,
+                        "depth " + Str(e.depth) + " below a record of depth " + Str(previousDepth) +
+                            "; a reply lies at most one level deeper than the record before it");
             if (e.threadNo != thread)
-                Problem(file, where, "thread number " + Str(e.threadNo) + ", but it lies in thread " +
-                                         Str(thread));
+                Problem(
+                    file, where,
+                    "thread number " + Str(e.threadNo) + ", but it lies in thread " + Str(thread));
         }
         if (e.depth >= 0) previousDepth = e.depth;
     }
@@ -691,10 +742,12 @@ void Checker::CheckReadMarks(int folder, const std::string& dir, const std::set<
             if (bodies.count(m)) {
                 // Body and marks without a record: the index lost the message. Left for the
                 // operator, with both files as they are.
-                Problem(file, "", "message " + Str(m) + " is not in index.dat, but its body X" + Str(m) +
-                                      ".DAT and read marks are (an index record lost?)");
+                Problem(file, "",
+                        "message " + Str(m) + " is not in index.dat, but its body X" + Str(m) +
+                            ".DAT and read marks are (an index record lost?)");
             } else {
-                Problem(file, "", "read marks of message " + Str(m) + ", which is not in index.dat", true);
+                Problem(file, "", "read marks of message " + Str(m) + ", which is not in index.dat",
+                        true);
                 AddFix("cleared the read marks of " + file + " (no such message)",
                        [dataDir, folder, m] { return ClearReadMarks(dataDir, folder, m) == 0; });
             }
@@ -707,7 +760,8 @@ void Checker::CheckReadMarks(int folder, const std::string& dir, const std::set<
             const ReadMark mark = UnpackReadMark(r);
             const std::string where = "record " + Str(static_cast<long long>(++k));
             if (!users_.count(mark.userId)) {
-                Problem(file, where, "read mark of user " + Quote(mark.userId) + ", who does not exist", true);
+                Problem(file, where,
+                        "read mark of user " + Quote(mark.userId) + ", who does not exist", true);
                 ++dead;
             } else if (!readers.insert(mark.userId).second) {
                 Problem(file, where, "a second read mark of user " + Quote(mark.userId), true);
@@ -739,17 +793,21 @@ void Checker::CheckAttachments(int folder, const std::string& dir,
             const AttachmentEntry a = UnpackAttachmentEntry(r);
             const std::string where = "record " + Str(static_cast<long long>(++k));
             if (!slotsOf[a.messageNo].insert(a.slot).second)
-                Problem(file, where, "a second entry for slot " + Str(a.slot) + " of message " +
-                                         Str(a.messageNo) + " (the first one is used)");
+                Problem(file, where,
+                        "a second entry for slot " + Str(a.slot) + " of message " +
+                            Str(a.messageNo) + " (the first one is used)");
             if (!numbers.count(a.messageNo))
-                Problem(file, where, "attachment of message " + Str(a.messageNo) +
-                                         ", which is not in index.dat");
+                Problem(
+                    file, where,
+                    "attachment of message " + Str(a.messageNo) + ", which is not in index.dat");
             if (o_.attachDir.empty()) continue;
-            auto it = attachmentFiles_.find(AttachmentName(folder, a.messageNo, a.slot, a.fileName));
+            auto it =
+                attachmentFiles_.find(AttachmentName(folder, a.messageNo, a.slot, a.fileName));
             if (it == attachmentFiles_.end())
-                Problem(file, where, "the file attachments/" +
-                                         AttachmentName(folder, a.messageNo, a.slot, a.fileName) +
-                                         " is missing");
+                Problem(file, where,
+                        "the file attachments/" +
+                            AttachmentName(folder, a.messageNo, a.slot, a.fileName) +
+                            " is missing");
             else
                 it->second = true;
         }

@@ -25,8 +25,8 @@ struct CheckResult {
     // remain after the repairs.
     std::vector<std::string> problems;
     std::vector<std::string> repairs;  // with repair: the changes made, one line each
-    std::vector<std::string> notes;  // what was not checked, and why
-    uint64_t files = 0;  // files read
+    std::vector<std::string> notes;    // what was not checked, and why
+    uint64_t files = 0;                // files read
     uint64_t bytes = 0;
 };
 

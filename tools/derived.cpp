@@ -22,8 +22,8 @@ void ExpectUserLists(const std::string& dataDir, std::vector<DerivedFile>& out) 
     const struct {
         const char* name;
         const std::string* content;
-    } files[] = {{"user2.mst", &lists.byId}, {"user3.mst", &lists.byLevel},
-                 {"user4.mst", &lists.byGroup}};
+    } files[] = {
+        {"user2.mst", &lists.byId}, {"user3.mst", &lists.byLevel}, {"user4.mst", &lists.byGroup}};
     for (const auto& f : files)
         if (FileExists(DataFilePath(dataDir, f.name)))
             out.push_back(DerivedFile{f.name, "user.mst", *f.content});

@@ -44,8 +44,10 @@ int Check(const std::vector<std::string>& args) {
     CheckOptions options;
     std::vector<std::string> dirs;
     for (const std::string& a : args) {
-        if (a == "--repair") options.repair = true;
-        else dirs.push_back(a);
+        if (a == "--repair")
+            options.repair = true;
+        else
+            dirs.push_back(a);
     }
     if (dirs.empty() || dirs.size() > 2) {
         Usage();
@@ -63,20 +65,26 @@ int Check(const std::vector<std::string>& args) {
     for (const std::string& line : result.problems) printf("%s\n", line.c_str());
     if (ran != 0) return 2;
     for (const std::string& line : result.notes) printf("note: %s\n", line.c_str());
-    const std::string counted = Plural(result.files, "file", "files") + ", " + ByteCount(result.bytes);
+    const std::string counted =
+        Plural(result.files, "file", "files") + ", " + ByteCount(result.bytes);
     if (result.problems.empty()) {
         printf("sound: no problems (%s checked%s)\n", counted.c_str(),
-               result.repairs.empty() ? "" : (", after " + Plural(result.repairs.size(), "repair", "repairs")).c_str());
+               result.repairs.empty()
+                   ? ""
+                   : (", after " + Plural(result.repairs.size(), "repair", "repairs")).c_str());
         return 0;
     }
     size_t repairable = 0;
     for (const std::string& line : result.problems)
-        if (line.size() > 13 && line.compare(line.size() - 13, 13, " [repairable]") == 0) ++repairable;
+        if (line.size() > 13 && line.compare(line.size() - 13, 13, " [repairable]") == 0)
+            ++repairable;
     printf("%s (%s checked)%s\n", Plural(result.problems.size(), "problem", "problems").c_str(),
            counted.c_str(),
-           options.repair ? (", after " + Plural(result.repairs.size(), "repair", "repairs")).c_str()
-           : repairable > 0 ? (", " + std::to_string(repairable) + " of them repairable with --repair").c_str()
-                            : "");
+           options.repair
+               ? (", after " + Plural(result.repairs.size(), "repair", "repairs")).c_str()
+           : repairable > 0
+               ? (", " + std::to_string(repairable) + " of them repairable with --repair").c_str()
+               : "");
     return 1;
 }
 

@@ -8,7 +8,9 @@ Progress::Progress(std::string verb) : verb_(std::move(verb)) {
     last_ = std::chrono::steady_clock::now();
 }
 
-Progress::~Progress() { Clear(); }
+Progress::~Progress() {
+    Clear();
+}
 
 void Progress::Add(uint64_t bytes) {
     ++files_;
@@ -17,8 +19,8 @@ void Progress::Add(uint64_t bytes) {
     const auto now = std::chrono::steady_clock::now();
     if (now - last_ < std::chrono::milliseconds(200)) return;
     last_ = now;
-    fprintf(stderr, "\r%s %llu files, %s ", verb_.c_str(),
-            static_cast<unsigned long long>(files_), ByteCount(bytes_).c_str());
+    fprintf(stderr, "\r%s %llu files, %s ", verb_.c_str(), static_cast<unsigned long long>(files_),
+            ByteCount(bytes_).c_str());
     fflush(stderr);
     drawn_ = true;
 }

@@ -20,7 +20,8 @@ int64_t NowNs() {
 }
 
 // An archive written by hand, for the damages a restore must refuse.
-std::string HandMadeArchive(const TempDir& dir, const std::vector<std::pair<std::string, std::string>>& files) {
+std::string HandMadeArchive(const TempDir& dir,
+                            const std::vector<std::pair<std::string, std::string>>& files) {
     const std::string path = dir.File("hand.tar.gz");
     TarGzWriter tar;
     EXPECT_TRUE(tar.Open(path, 6));
@@ -30,7 +31,8 @@ std::string HandMadeArchive(const TempDir& dir, const std::vector<std::pair<std:
 }
 
 std::string ManifestLine(const std::string& name, const std::string& bytes) {
-    return std::to_string(bytes.size()) + " " + Sha256Hex(bytes) + " " + EscapeManifestName(name) + "\n";
+    return std::to_string(bytes.size()) + " " + Sha256Hex(bytes) + " " + EscapeManifestName(name) +
+           "\n";
 }
 
 }  // namespace
@@ -44,7 +46,8 @@ TEST(Sha256, KnownDigests) {
         {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.digest, Sha256Hex(c.input)) << c.input.size();
     // Fed in uneven pieces, the same digest.
@@ -105,12 +108,18 @@ TEST(Backup, RestoreRefusesWhatDoesNotMatchAndLeavesNothing) {
         const char* name;
         std::vector<std::pair<std::string, std::string>> files;
     } cases[] = {
-        {"checksum differs", {{"data/user.mst", "other"}, {"manifest.txt", ManifestLine("data/user.mst", good)}}},
-        {"file not listed", {{"data/user.mst", good}, {"data/extra", good}, {"manifest.txt", ManifestLine("data/user.mst", good)}}},
+        {"checksum differs",
+         {{"data/user.mst", "other"}, {"manifest.txt", ManifestLine("data/user.mst", good)}}},
+        {"file not listed",
+         {{"data/user.mst", good},
+          {"data/extra", good},
+          {"manifest.txt", ManifestLine("data/user.mst", good)}}},
         {"listed file missing", {{"manifest.txt", ManifestLine("data/user.mst", good)}}},
         {"no manifest", {{"data/user.mst", good}}},
-        {"outside the directories", {{"data/../escape", good}, {"manifest.txt", ManifestLine("data/../escape", good)}}},
-        {"not a board backup", {{"etc/passwd", good}, {"manifest.txt", ManifestLine("etc/passwd", good)}}},
+        {"outside the directories",
+         {{"data/../escape", good}, {"manifest.txt", ManifestLine("data/../escape", good)}}},
+        {"not a board backup",
+         {{"etc/passwd", good}, {"manifest.txt", ManifestLine("etc/passwd", good)}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -126,7 +135,8 @@ TEST(Backup, RestoreRefusesWhatDoesNotMatchAndLeavesNothing) {
 
     // A sound archive cut short (a restore into existing empty directories leaves them empty).
     const std::string archive = HandMadeArchive(
-        dir, {{"data/big", std::string(100000, 'b')}, {"manifest.txt", ManifestLine("data/big", std::string(100000, 'b'))}});
+        dir, {{"data/big", std::string(100000, 'b')},
+              {"manifest.txt", ManifestLine("data/big", std::string(100000, 'b'))}});
     const std::string whole = ReadFileBytes(archive);
     WriteFileBytes(archive, whole.substr(0, whole.size() / 2));
     mkdir(dir.File("data").c_str(), 0700);
@@ -155,7 +165,8 @@ TEST(Backup, TakenWhilePostsAreWrittenHoldsEveryPostCompletedBeforeIt) {
             for (int i = 0; !FileExists(stop); ++i) {
                 const int folder = 2 + (p + i) % 2;
                 const int parent = (i % 3 == 1 && folder == 2 && last > 0) ? last : 0;
-                const std::string body = "poster " + std::to_string(p) + " post " + std::to_string(i);
+                const std::string body =
+                    "poster " + std::to_string(p) + " post " + std::to_string(i);
                 const int no = b.Post(folder, parent, "alice", body, i % 4 == 0 ? "file.txt" : "");
                 if (folder == 2) last = no;
                 log << folder << " " << no << " " << NowNs() << " " << body << std::endl;
@@ -185,7 +196,8 @@ TEST(Backup, TakenWhilePostsAreWrittenHoldsEveryPostCompletedBeforeIt) {
     o.attachDir = files;
     CheckResult r;
     ASSERT_EQ(0, CheckInstallation(o, r, nullptr));
-    EXPECT_TRUE(r.problems.empty()) << r.problems.size() << " problems, first: " << r.problems.front();
+    EXPECT_TRUE(r.problems.empty())
+        << r.problems.size() << " problems, first: " << r.problems.front();
 
     int before = 0, after = 0;
     for (int p = 0; p < kPosters; ++p) {
@@ -200,7 +212,8 @@ TEST(Backup, TakenWhilePostsAreWrittenHoldsEveryPostCompletedBeforeIt) {
             }
             ++before;
             std::string stored;
-            EXPECT_TRUE(ReadWholeFile(MessageBodyPath(data, folder, no), stored)) << folder << "/" << no;
+            EXPECT_TRUE(ReadWholeFile(MessageBodyPath(data, folder, no), stored))
+                << folder << "/" << no;
             EXPECT_EQ(body, stored);
             MessageIndexEntry e;
             EXPECT_EQ(0, FindMessage(data, folder, no, kMessageByNumber, e)) << folder << "/" << no;

@@ -35,18 +35,23 @@ TEST(Command, ExitStatusAndReportOfEachCommand) {
         int status;
         std::vector<std::string> lines;  // the output holds these lines, in this order
     } steps[] = {
-        {"check" + dirs, 1,
+        {"check" + dirs,
+         1,
          {"skey.mst record 2: session of user \"ghost\", who does not exist [repairable]",
           "1 problem (29 files, 39.2 kB checked), 1 of them repairable with --repair"}},
-        {"check '" + b.data + "'", 1,
+        {"check '" + b.data + "'",
+         1,
          {"note: attachment files not checked: no attachment directory given"}},
-        {"check --repair" + dirs, 0,
+        {"check --repair" + dirs,
+         0,
          {"repaired: dropped the sessions of user \"ghost\" from skey.mst",
           "sound: no problems (29 files, 38.7 kB checked, after 1 repair)"}},
         {"check" + dirs, 0, {"sound: no problems (29 files, 38.7 kB checked)"}},
         {"backup" + dirs + " '" + archive + "'", 0, {}},
         {"restore '" + archive + "' '" + restored + "data' '" + restored + "files'", 0, {}},
-        {"check '" + restored + "data' '" + restored + "files'", 0, {"sound: no problems (29 files, 38.7 kB checked)"}},
+        {"check '" + restored + "data' '" + restored + "files'",
+         0,
+         {"sound: no problems (29 files, 38.7 kB checked)"}},
         {"restore '" + archive + "' '" + restored + "data' '" + restored + "files'", 2, {}},
         {"check '" + b.root.path + "missing'", 2, {}},
         {"check", 2, {}},
@@ -71,7 +76,9 @@ TEST(Command, ExitStatusAndReportOfEachCommand) {
 TEST(Command, DemoInstallationChecksSound) {
     TempDir dir("tools_demo");
     const std::string demo = dir.path + "demo/";
-    ASSERT_EQ(0, Shell(dir, BOARD_BINARY_DIR "/bin/boardinstall '" + demo + "' admin admin --demo").status);
+    ASSERT_EQ(
+        0,
+        Shell(dir, BOARD_BINARY_DIR "/bin/boardinstall '" + demo + "' admin admin --demo").status);
     const Outcome o = Shell(dir, kAdmin + " check '" + demo + "data' '" + demo + "files'");
     EXPECT_EQ(0, o.status) << o.out;
     EXPECT_EQ(0u, o.out.find("sound: no problems")) << o.out;

@@ -64,8 +64,8 @@ struct Board {
         EXPECT_EQ(0, AppendMessage(data, e, writer));
         EXPECT_EQ(0, WriteMessageBody(data, folder, e.messageNo, body));
         if (!attachment.empty()) {
-            const std::string dir = files + std::to_string(folder) + "/X" +
-                                    std::to_string(e.messageNo) + "/1/";
+            const std::string dir =
+                files + std::to_string(folder) + "/X" + std::to_string(e.messageNo) + "/1/";
             std::filesystem::create_directories(dir);
             WriteFileBytes(dir + attachment, "attached to " + body);
             EXPECT_EQ(0, SaveAttachment(data, folder, AttachmentEntry{e.messageNo, 1, attachment}));
@@ -87,11 +87,14 @@ struct Board {
         const struct {
             int no, kind, indent;
             const char* name;
-        } folders[] = {{1, kFolderDir, 0, "General"}, {2, kFolderBoard, 1, "Questions"},
-                       {3, kFolderBoard, 0, "Lounge"}, {4, kFolderChat, 0, "Chat"}};
+        } folders[] = {{1, kFolderDir, 0, "General"},
+                       {2, kFolderBoard, 1, "Questions"},
+                       {3, kFolderBoard, 0, "Lounge"},
+                       {4, kFolderChat, 0, "Chat"}};
         int line = 1;
         for (const auto& f : folders) {
-            ASSERT_EQ(0, InsertFolderLine(data, FolderRecord{f.no, f.kind, f.name, f.indent}, line++));
+            ASSERT_EQ(0,
+                      InsertFolderLine(data, FolderRecord{f.no, f.kind, f.name, f.indent}, line++));
             FolderSettings s;
             s.folderNo = f.no;
             s.ADD_MAX = 3;
@@ -114,7 +117,8 @@ struct Board {
         line1.name = "alice";
         line1.text = "hello";
         ASSERT_EQ(0, PrependChatEntry(data, 4, line1));
-        ASSERT_EQ(0, SaveChatMember(data, 4, ChatMember{"alice", "red", 20, 10, "2026/12/07 10:00"}));
+        ASSERT_EQ(0,
+                  SaveChatMember(data, 4, ChatMember{"alice", "red", 20, 10, "2026/12/07 10:00"}));
         AccessLogEntry log;
         log.userId = "alice";
         log.date = "2026/12/07 10:00";
@@ -157,7 +161,8 @@ inline std::map<std::string, std::string> Messages(const Board& b) {
         for (const MessageIndexEntry& e : ReadMessageIndex(b.data, folder)) {
             std::string body = "(no body)";
             ReadWholeFile(MessageBodyPath(b.data, folder, e.messageNo), body);
-            out[std::to_string(folder) + "/" + std::to_string(e.messageNo)] = e.WRITE_TITLE + "|" + body;
+            out[std::to_string(folder) + "/" + std::to_string(e.messageNo)] =
+                e.WRITE_TITLE + "|" + body;
         }
     }
     for (const auto& [name, bytes] : TreeBytes(b.files)) out["files/" + name] = bytes;
