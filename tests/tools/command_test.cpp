@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "tests/app/installation.h"
 #include "tests/tools/fixture.h"
 
 namespace {
@@ -82,4 +83,58 @@ TEST(Command, DemoInstallationChecksSound) {
     const Outcome o = Shell(dir, kAdmin + " check '" + demo + "data' '" + demo + "files'");
     EXPECT_EQ(0, o.status) << o.out;
     EXPECT_EQ(0u, o.out.find("sound: no problems")) << o.out;
+}
+
+// Messages written, answered with an attachment and deleted through the program itself check
+// sound: the check reads the files as the board writes them.
+TEST(Command, WhatTheProgramWritesChecksSound) {
+    Installation inst;
+    inst.AddUser("alice", "alice", 10, 1);
+    inst.WriteFolders({"Board,1,Board,"});
+    FolderSettings s;
+    s.folderNo = 1;
+    s.ADD_MAX = 2;
+    s.READ_CHK = 1;
+    s.REWRITE_FLG = 2;
+    ASSERT_EQ(0, SaveFolderSettings(inst.dataDir, s));
+    const std::string key = inst.Login("alice", "alice");
+    ASSERT_FALSE(key.empty());
+    const auto post = [&](const std::string& parent, const std::string& title, bool file) {
+        const std::string b = "BoUnDaRy";
+        std::string body;
+        const auto part = [&](const std::string& name, const std::string& value) {
+            body += "--" + b + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
+                    value + "\r\n";
+        };
+        for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+                 {"SKEY", key}, {"JOB", "BORDWRITEWR"}, {"FJOB", "BORDWRITE"},
+                 {"FOLDER_NO", "1"}, {"SEL_NO", parent}, {"WRITE_TITLE", title},
+                 {"WRITE_DATA", "text of " + title}})
+            part(name, value);
+        if (file)
+            body += "--" + b +
+                    "\r\nContent-Disposition: form-data; name=\"FILE1\"; filename=\"notes.txt\"\r\n"
+                    "Content-Type: text/plain\r\n\r\nsome notes\r\n";
+        body += "--" + b + "--\r\n";
+        CgiRequest r;
+        r.method = "POST";
+        r.body = body;
+        r.contentType = "multipart/form-data; boundary=" + b;
+        inst.Run(r);
+    };
+    post("0", "First", false);
+    post("1", "Reply", true);
+    post("2", "Reply to the reply", false);
+    post("0", "Second", true);
+    ASSERT_EQ(4, CountMessages(inst.dataDir, 1));
+    inst.Get("SKEY=" + key + "&JOB=DELMSG&FOLDER_NO=1&SEL_NO=4");  // leaves its body behind
+    ASSERT_EQ(3, CountMessages(inst.dataDir, 1));
+
+    CheckOptions o;
+    o.dataDir = inst.dataDir;
+    o.attachDir = inst.webDir;
+    CheckResult r;
+    ASSERT_EQ(0, CheckInstallation(o, r, nullptr));
+    EXPECT_TRUE(r.problems.empty()) << r.problems.front();
+    EXPECT_TRUE(FileExists(inst.webDir + "1/X2/1/notes.txt"));
 }
