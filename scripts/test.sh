@@ -7,6 +7,8 @@ need=()
 command -v g++ >/dev/null || need+=(g++)
 command -v cmake >/dev/null || need+=(cmake)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+# boardadmin writes and reads its backups through zlib.
+[ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)
 # The web tests: lighttpd and Apache serve a temporary installation, Debian's Chromium is driven by
 # playwright-core from npm (no browser is ever downloaded).
 command -v lighttpd >/dev/null || [ -x /usr/sbin/lighttpd ] || need+=(lighttpd)

@@ -97,3 +97,11 @@ int CountUnread(const std::string& dataDir, int folder, const std::string& userI
     }
     return static_cast<int>(static_cast<long>(entries.size()) - marked);
 }
+
+int DropReadMarks(const std::string& dataDir, int folder, int messageNo,
+                  const std::function<bool(const ReadMark&)>& drop, long* dropped) {
+    return DropRecords(dataDir, ReadMarkPath(dataDir, folder, messageNo),
+                       FolderFilePath(dataDir, folder, "R" + std::to_string(messageNo) + ".TMP"),
+                       kReadMarkSize, [&](std::string_view r) { return drop(UnpackReadMark(r)); },
+                       dropped);
+}
