@@ -280,10 +280,11 @@ TEST_F(AuthorisationTest, EveryJobGrantsOnlyWhatTheTableSays) {
                 if (changes) changed[other] += c.letter;
                 const Expectation& e = row->second;
                 const std::string where = job + " by " + c.what + (other ? " on another folder" : "");
-                if (e.shows != "*")
+                if (e.shows != "*") {
                     EXPECT_EQ(shows, Expected(e.shows, c.letter, other, e.folderBound))
                         << where << (shows ? " shows its page" : " is turned away") << "\n"
                         << page.substr(0, 3000);
+                }
                 EXPECT_EQ(changes, Expected(e.changes, c.letter, other, e.folderBound))
                     << where << (changes ? " changes the data" : " changes nothing");
                 // The texts of a folder reach only its readers, on every page.
