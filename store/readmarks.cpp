@@ -107,3 +107,11 @@ int CountUnread(const std::string& dataDir, int folder, const std::string& userI
     const auto it = summary.marks.find(userId);
     return static_cast<int>(summary.records - (it == summary.marks.end() ? 0 : it->second));
 }
+
+int DropReadMarks(const std::string& dataDir, int folder, int messageNo,
+                  const std::function<bool(const ReadMark&)>& drop, long* dropped) {
+    return DropRecords(dataDir, ReadMarkPath(dataDir, folder, messageNo),
+                       FolderFilePath(dataDir, folder, "R" + std::to_string(messageNo) + ".TMP"),
+                       kReadMarkSize, [&](std::string_view r) { return drop(UnpackReadMark(r)); },
+                       dropped);
+}
