@@ -156,6 +156,8 @@ protected:
         Snapshot s;
         for (const std::string& dir : {inst.dataDir, inst.webDir})
             for (const auto& e : fs::recursive_directory_iterator(dir)) {
+                // The unread summaries are derived from the data, written by readers too.
+                if (e.path().filename() == "unread.sum") continue;
                 std::string bytes = "/";
                 if (!e.is_directory()) ReadWholeFile(e.path().string(), bytes);
                 s[e.path().string()] = bytes;
