@@ -67,6 +67,12 @@ int FindThreadMessage(const std::string& dataDir, int folder, int n, int threadN
 int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
                   const std::string& writerId);
 
+// The number AppendMessage gives next: one more than the greatest number of the index bytes.
+int32_t NextMessageNumber(std::string_view indexBytes);
+// AppendMessage's insertion on index bytes in memory (cut first to complete records), without
+// the read mark: entry as for AppendMessage.
+void InsertMessageIn(std::string& indexBytes, MessageIndexEntry& entry);
+
 // Overwrites in place every record whose number equals entry.messageNo (folder entry.folderNo).
 // 0 when one was overwritten, else -1.
 int RewriteMessage(const std::string& dataDir, const MessageIndexEntry& entry);

@@ -97,3 +97,13 @@ int CountUnread(const std::string& dataDir, int folder, const std::string& userI
     }
     return static_cast<int>(static_cast<long>(entries.size()) - marked);
 }
+
+void PutReadMarkIn(std::string& bytes, const ReadMark& mark) {
+    const std::string packed = PackReadMark(mark);
+    const std::string id = StoredId(packed);
+    PutRecordIn(bytes, kReadMarkSize, packed, [&](std::string_view r) { return StoredId(r) == id; });
+}
+
+void ClearReadMarksIn(std::string& bytes, int messageNo) {
+    DropRecordsIn(bytes, kReadMarkSize, [&](std::string_view r) { return GetInt32(r, 0) == messageNo; });
+}
