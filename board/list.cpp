@@ -224,7 +224,7 @@ void WriteModeForms(Run& run, const ListState& st) {
     o << "</TR>\n</TABLE>\n";
 }
 
-void WriteRow(Run& run, const ListState& st, const MessageIndexEntry& e) {
+void WriteRow(Run& run, const ListState& st, const MessageIndexEntry& e, size_t threadLength) {
     Output& o = run.out;
     o << "<TR>\n";
     o << "<TD BGCOLOR=\"#FFFFFF\" ALIGN=\"CENTER\">";
@@ -245,7 +245,7 @@ void WriteRow(Run& run, const ListState& st, const MessageIndexEntry& e) {
 
     o << "<TD BGCOLOR=\"#FFFFFF\" ALIGN=\"LEFT\" NOWRAP>";
     if (st.mode == 1)
-        for (int d = 0; d < e.depth; ++d) o << "&nbsp;&nbsp;";
+        WriteThreadIndent(o, e.depth, threadLength);
     o.Printf("<A HREF=\"%s?SKEY=%s&JOB=DETAILS&FOLDER_NO=%d&SEL_NO=%d&USER_DISP_DEF=%d\">",
              st.script.c_str(), st.key.c_str(), st.folderNo, e.messageNo, st.mode);
     if (e.depth > 0) o.Printf("Re:^%d:", e.depth);
@@ -309,7 +309,8 @@ void ShowFolderList(Run& run) {
                                     run.msg(265), run.msg(266), run.msg(267)};
     for (const std::string& h : headings) o << "<TD BGCOLOR=\"#E0FFFF\" NOWRAP>" << h << "</TD>\n";
     o << "</TR>\n";
-    for (const MessageIndexEntry* e : ListPageEntries(index, st.mode, st.page)) WriteRow(run, st, *e);
+    for (const MessageIndexEntry* e : ListPageEntries(index, st.mode, st.page))
+        WriteRow(run, st, *e, st.mode == 1 ? ThreadLength(index, e->threadNo) : 0);
     o << "</TABLE>\n<P>\n";
 
     WriteLowerNavigation(run, st);
