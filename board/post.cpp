@@ -352,6 +352,7 @@ int SaveMessage(Run& run) {
     // The attachment files go in place first: no record names them until the change of the
     // record files below is made, and they are taken away again when it is not.
     const int number = editing ? selNo : NextMessageNumberOf(dataDir, folderNo);
+    if (number < 1) return kPostNotStored;
     const std::string folderDir = run.settings.ADD_FILE_PATH + std::to_string(folderNo);
     const std::string messageDir = folderDir + "/X" + std::to_string(number);
     std::vector<AttachmentEntry> put;
@@ -383,8 +384,7 @@ int SaveMessage(Run& run) {
 
     int stored;
     if (!editing) {
-        // The number foreseen above is the one given: the lock is held from there to here.
-        stored = CommitNewMessage(dataDir, entry, body, put);
+        stored = CommitNewMessage(dataDir, entry, body, put, number);
     } else {
         entry.threadNo = old.threadNo;
         entry.depth = old.depth;

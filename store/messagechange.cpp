@@ -37,12 +37,13 @@ std::string BodyText(std::string_view body) { return std::string(body.substr(0, 
 
 int NextMessageNumberOf(const std::string& dataDir, int folder) {
     std::string bytes;
-    ReadWholeFile(MessageIndexPath(dataDir, folder), bytes);
+    bool existed;
+    if (!ReadFileForChange(MessageIndexPath(dataDir, folder), bytes, existed)) return -1;
     return NextMessageNumber(bytes);
 }
 
 int CommitNewMessage(const std::string& dataDir, MessageIndexEntry& entry, std::string_view body,
-                     std::vector<AttachmentEntry> attachments) {
+                     std::vector<AttachmentEntry> attachments, int expectedNo) {
     DataLock lock(dataDir);
     if (!lock.held() || EnsureFolderDir(dataDir, entry.folderNo) != 0) return -1;
     const int folder = entry.folderNo;
@@ -51,7 +52,8 @@ int CommitNewMessage(const std::string& dataDir, MessageIndexEntry& entry, std::
     if (!ReadRecords(dataDir, Name(folder, "index.dat"), kMessageIndexEntrySize, index)) return -1;
     InsertMessageIn(index, entry);
     const int m = entry.messageNo;
-    if (!ReadRecords(dataDir, MarksName(folder, m), kReadMarkSize, marks) ||
+    if ((expectedNo != 0 && m != expectedNo) ||
+        !ReadRecords(dataDir, MarksName(folder, m), kReadMarkSize, marks) ||
         (!attachments.empty() &&
          !ReadRecords(dataDir, Name(folder, "add_file.dat"), kAttachmentEntrySize, added))) {
         entry.messageNo = parentNo;
