@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "app/jobs.h"
+#include "app/result.h"
 #include "app/run.h"
 #include "app/session.h"
 #include "cgi/files.h"
@@ -44,6 +45,13 @@ private:
     bool written_ = false;
 };
 
+RequestLimits RequestLimitsOf(const SystemSettings& settings) {
+    RequestLimits limits;
+    if (settings.MAX_REQUEST_SIZE >= 1) limits.maxRequestBytes = settings.MAX_REQUEST_SIZE;
+    if (settings.MAX_UPLOAD_FILES >= 1) limits.maxUploadFiles = settings.MAX_UPLOAD_FILES;
+    return limits;
+}
+
 static std::string EnvText(const char* name) {
     const char* v = getenv(name);
     return v ? std::string(v) : std::string();
@@ -68,7 +76,7 @@ static bool EstablishCaller(Run& run) {
     }
     const int32_t key = LoginUser(run, login.uid, login.upw);
     if (key < 0) {
-        ShowLoginPage(run);
+        ShowLoginPage(run, key == kLoginRefusedForNow ? run.msg(381) : std::string());
         return false;
     }
     login.SKEY = std::to_string(key);
@@ -91,14 +99,20 @@ int RunRequest(const std::string& programPath, const CgiInput& input, Output& si
     // so that this run reads them in step.
     CompletePendingChange(run.dataDir());
 
-    DecodeRequest(input, run.fields);
+    CgiInput request = input;
+    request.limits = RequestLimitsOf(run.settings);
+    const int decoded = DecodeRequest(request, run.fields);
     LoginState& login = run.login;
     login.uid = GetField(run.fields, "uid", 0, kEntryFieldCapacity);
     login.upw = GetField(run.fields, "upw", 0, kEntryFieldCapacity);
     login.JOB = GetField(run.fields, "JOB", 0, kEntryFieldCapacity);
     login.SKEY = GetField(run.fields, "SKEY", 0, kEntryFieldCapacity);
 
-    if (login.JOB == "BORDWRITEFIN") {
+    if (decoded == kRequestTooLarge) {
+        // Nothing of the request was taken: the browser is told so and keeps its form.
+        out << "Status: 413 Request Entity Too Large\n";
+        ShowResultPage(run, run.msg(396), run.msg(397));
+    } else if (login.JOB == "BORDWRITEFIN") {
         ShowPostingClosePage(run);
     } else if (EstablishCaller(run)) {
         if (login.JOB.empty()) login.JOB = "TOP";

@@ -1,5 +1,6 @@
 #include "app/jobs.h"
 
+#include <set>
 #include <string>
 
 #include "admin/accesslog.h"
@@ -12,8 +13,10 @@
 #include "admin/users.h"
 #include "app/menu.h"
 #include "app/result.h"
+#include "app/rights.h"
 #include "app/session.h"
 #include "board/applications.h"
+#include "board/attachment.h"
 #include "board/batch.h"
 #include "board/delete.h"
 #include "board/detail.h"
@@ -126,6 +129,7 @@ const std::vector<JobRoute>& JobTable() {
                       {-2, nullptr, msg(278), msg(295)}, {-4, nullptr, msg(278), msg(296)},
                       {-5, nullptr, msg(278), msg(377)}}},
         {.job = "DETAILS", .page = ShowMessageDetail},
+        {.job = "ATTACHMENT", .page = SendAttachment},
         {.job = "DELMSG", .write = DeleteMessage, .then = "ROOM",
          .outcomes = {{kDeleteNotStored, nullptr, msg(109), msg(382)}}},
         {.job = "BORDALLFLG", .write = MarkFolderRead, .then = "ROOM"},
@@ -156,6 +160,63 @@ const std::vector<JobRoute>& JobTable() {
     return table;
 }
 
+// The jobs of the system operator. Folder settings and access lists are not among them: a
+// folder's managers use those too.
+static const std::set<std::string_view> kOperatorJobs = {
+    "ADMIN",           "SYSTEM",            "SYSTEMUPDATE",       "USERLIST",
+    "USERMENT",        "USERWR",            "NEWUSERWR",          "GROUPLIST",
+    "NEWGROUP",        "NEWGROUPWR",        "EDITGROUP",          "DELGROUP",
+    "DELGROUPWR",      "FOLDERLIST",        "NEWFOLDER",          "NEWFOLDERWR",
+    "DELFOLDER",       "DELFOLDERWR",       "BORDMOVE",           "BORDMOVEWR",
+    "FOLDER_DOWNLOAD", "FOLDER_UPLOAD",     "AccessLogDISP",      "AccessLogDOWNLOAD",
+    "AccessLogLastLogin", "AccessLogDeleteUser", "IDSINSEIlist2", "IDSINSEIsysopWR",
+};
+// Operator jobs that answer with a file: refused, they send nothing at all.
+static const std::set<std::string_view> kOperatorDownloads = {"FOLDER_DOWNLOAD",
+                                                              "AccessLogDOWNLOAD"};
+
+bool IsOperatorJob(std::string_view job) { return kOperatorJobs.count(job) != 0; }
+
+// The refusal page of an operator's page job, as the page itself writes it below the level:
+// some pages write their heading first, the application list has the board pages' body line.
+static void ShowOperatorPageRefusal(Run& run, std::string_view job) {
+    auto heading = [&run](const std::string& text, const char* after) {
+        return "<FONT SIZE=\"5\"><B>" + text + "</B></FONT>" + after;
+    };
+    if (job == "ADMIN")
+        ShowOperatorRefusal(run, heading(run.msg(104), "\n<P>\n"));
+    else if (job == "AccessLogDISP")  // the log pages' frame adds a paragraph to the title
+        ShowOperatorRefusal(run, heading(run.msg(112), "<P>\n<P>\n"));
+    else if (job == "AccessLogLastLogin")
+        ShowOperatorRefusal(run, heading(run.msg(112) + " " + run.msg(247), "<P>\n<P>\n"));
+    else if (job == "IDSINSEIlist2")
+        ShowOperatorRefusal(run, heading(run.msg(311), "<P>\n"), true);
+    else
+        ShowOperatorRefusal(run);
+}
+
+// An operator job asked for by a lower level: what the job itself answers to such a caller,
+// without running it. A download sends nothing; a writing step shows its result page for a
+// refusal, or else the refusal of the page that follows it.
+static void RefuseOperatorJob(Run& run, const JobRoute& route) {
+    if (kOperatorDownloads.count(route.job) != 0) return;
+    // A writing step is known by its follow-up also while its handler is not plugged in.
+    if (route.write == nullptr && route.then == nullptr && route.outcomes.empty()) {
+        ShowOperatorPageRefusal(run, route.job);
+        return;
+    }
+    const char* next = route.then;
+    for (const JobOutcome& outcome : route.outcomes) {
+        // The result page of a refused step is the one whose text is the refusal, message 3.
+        if (outcome.page == nullptr && outcome.textMsg == msg(3)) {
+            ShowResultPage(run, run.msg(outcome.titleMsg), run.msg(outcome.textMsg));
+            return;
+        }
+        if (outcome.code == 0 && outcome.page != nullptr) next = outcome.page;
+    }
+    ShowOperatorPageRefusal(run, next != nullptr ? next : route.job);
+}
+
 const JobRoute* FindJobRoute(std::string_view job) {
     for (const JobRoute& route : JobTable())
         if (job == route.job) return &route;
@@ -173,6 +234,10 @@ void DispatchJob(Run& run) {
     const JobRoute* route = FindJobRoute(run.login.JOB);
     if (route == nullptr) return;
     if (route->allowed != nullptr && !route->allowed(run)) return;
+    if (IsOperatorJob(route->job) && run.login.user.USER_LEVEL <= kOperatorLevelAbove) {
+        RefuseOperatorJob(run, *route);
+        return;
+    }
     if (route->page != nullptr) {
         route->page(run);
         return;

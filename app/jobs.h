@@ -42,7 +42,13 @@ const JobRoute* FindJobRoute(std::string_view job);
 // Every row, in the order of the table.
 const std::vector<JobRoute>& JobTable();
 
+// Whether the job belongs to the system operator (administration, settings, the access log,
+// folder export and import, deciding ID applications).
+bool IsOperatorJob(std::string_view job);
+
 // Runs the job of run.login.JOB for an established caller: its page, or its writing step and
 // the page that follows. Unknown jobs, jobs without a handler yet and jobs whose condition
-// fails write nothing.
+// fails write nothing. An operator job of a caller below the operator's level is refused here,
+// before its handler runs: a download sends nothing, a writing step whose refusal has a result
+// page shows it, every other job the refusal page (ShowOperatorRefusal).
 void DispatchJob(Run& run);

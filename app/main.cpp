@@ -11,6 +11,9 @@
 int main(int argc, char** argv) {
     // A browser that goes away must not end the run in the middle of its work.
     signal(SIGPIPE, SIG_IGN);
+    // Web servers end a CGI run whose browser went away with SIGTERM; a run takes
+    // milliseconds, and ending it early would leave its upload temporary files behind.
+    signal(SIGTERM, SIG_IGN);
 
     std::string programPath = argc > 0 && argv[0] != nullptr ? argv[0] : "";
     if (programPath.find_first_of("/\\") == std::string::npos) {

@@ -19,3 +19,22 @@ void ShowResultPage(Run& run, const std::string& title, const std::string& text)
       << "</BODY>\n"
       << "</HTML>\n";
 }
+
+void ShowOperatorRefusal(Run& run, const std::string& heading, bool boardBody) {
+    Output& o = run.out;
+    WritePageHead(run);
+    if (boardBody)
+        WriteBackgroundBody(run);
+    else
+        o.Printf("\t\t<BODY BACKGROUND=\"%s%s\" BGPROPERTIES=FIXED >\n",
+                 HtmlEscape(run.settings.CG_FILE_WEB_PATH).c_str(),
+                 HtmlEscape(run.settings.BACK_GIF).c_str());
+    o << heading;
+    o.Printf("%s\n", run.msg(3).c_str());
+    o << "<FORM>\n";
+    o.Printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"history.back()\">\n",
+             run.msg(4).c_str());
+    o << "</FORM>\n"
+      << "</BODY>\n"
+      << "</HTML>\n";
+}

@@ -8,3 +8,9 @@
 
 // title and text are message texts (markup as the language file gives it).
 void ShowResultPage(Run& run, const std::string& title, const std::string& text);
+
+// The page of an operator's job refused below the operator's level: the page head, the body
+// line of the administration pages (with boardBody, that of the board pages), the heading
+// the page writes before its level test (markup, may be empty), message 3 and a back button
+// labelled message 4.
+void ShowOperatorRefusal(Run& run, const std::string& heading = "", bool boardBody = false);

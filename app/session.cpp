@@ -3,6 +3,7 @@
 #include "cgi/html.h"
 #include "cgi/text.h"
 #include "store/accesslog.h"
+#include "store/loginfail.h"
 #include "store/recordfile.h"
 #include "store/sessions.h"
 #include "store/users.h"
@@ -11,12 +12,18 @@
 // so rarely that running out of attempts means the random source is broken.
 static constexpr int kMaxKeyDraws = 64;
 
+void WriteSafetyHeaders(Output& o) {
+    o << "Referrer-Policy: same-origin\n"
+      << "X-Content-Type-Options: nosniff\n"
+      << "Cache-Control: no-store\n"
+      << "Content-Security-Policy: frame-ancestors 'self'\n";
+}
+
 void WritePageHead(Run& run) {
     Output& o = run.out;
-    o << "Content-type: text/html\n"
-      << "Referrer-Policy: same-origin\n"
-      << "X-Content-Type-Options: nosniff\n"
-      << "\n"
+    o << "Content-type: text/html\n";
+    WriteSafetyHeaders(o);
+    o << "\n"
       << "<HTML>\n"
       << "<HEAD>\n"
       << run.msg(1)
@@ -35,13 +42,15 @@ int32_t LoginUser(Run& run, const std::string& uid, const std::string& upw) {
     std::string id = uid;
     UserRecord user;
     if (FindUser(dataDir, id, user) != 0) return -1;
-    if (user.USER_PASS != upw) return -1;
 
     int32_t key = -1;
     {
-        // Looking for a free key and saving it form one step, so that two logins at the same
-        // moment cannot end up with the same key.
+        // The throttle, looking for a free key and saving it form one step, so that two logins
+        // at the same moment can neither slip past the failure count nor share a key.
         DataLock lock(dataDir);
+        const int attempt = LoginAttempt(dataDir, user.USER_ID, run.now, user.USER_PASS == upw);
+        if (attempt == kLoginThrottled) return kLoginRefusedForNow;
+        if (attempt != kLoginAccepted) return -1;
         if (user.MODE == kSharedAccount) {
             key = FindSessionKeyOfUser(dataDir, user.USER_ID);
             // Keys are issued from 1 on. A record left by an earlier installation may hold 0,
@@ -111,7 +120,7 @@ void LogOff(Run& run) {
         ShowLoginPage(run);
 }
 
-void ShowLoginPage(Run& run) {
+void ShowLoginPage(Run& run, const std::string& notice) {
     Output& o = run.out;
     const SystemSettings& s = run.settings;
     WritePageHead(run);
@@ -123,6 +132,7 @@ void ShowLoginPage(Run& run) {
     o.Printf("\t\t<IMG SRC=\"%s%s\" >\n", HtmlEscape(s.CG_FILE_WEB_PATH).c_str(),
              HtmlEscape(s.LOGIN_GIF).c_str());
     o.Printf("\t\t<FORM ACTION=\"%s\" METHOD=POST >\n", HtmlEscape(s.scriptName).c_str());
+    if (!notice.empty()) o.Printf("\t\t<FONT COLOR=\"RED\"><B>%s</B></FONT><P>\n", notice.c_str());
     o.Printf("\t\t%s<P>\n", run.msg(100).c_str());
     o << "\t\t<TABLE>\n";
     o << "\t\t<TR>\n"

@@ -16,16 +16,27 @@ inline constexpr const char* kPlatformText = "WWW ServerOS WinNT3.51/NT4.0 & Win
 inline constexpr int kMemberAccount = 1;
 inline constexpr int kSharedAccount = 2;
 
-// "Content-type: text/html", the two safety headers, the empty line, "<HTML>", the head with
+// The header lines every response of the program carries besides its content type: no
+// referrer beyond the board, no type sniffing, no copy kept by browsers or proxies (the
+// session key travels in the URLs), and no framing by other sites.
+void WriteSafetyHeaders(Output& out);
+
+// "Content-type: text/html", the safety headers, the empty line, "<HTML>", the head with
 // message 1 and message 2 as a comment.
 void WritePageHead(Run& run);
 // "<BODY BACKGROUND=..." with the system background picture (CG_FILE_WEB_PATH + BACK_GIF).
 void WriteBackgroundBody(Run& run);
 
+// LoginUser's answer for an id that failed too often of late (see store/loginfail.h).
+inline constexpr int32_t kLoginRefusedForNow = -2;
+
 // Checks user id and password and issues the session key: a member account gets a new key that
 // replaces its earlier session; a shared account keeps the key of its existing session. Writes
 // the access log line of a new session when LOG_DATE is above 0. On success run.login.user is
-// the user's record and the key (1..2147483647, or a stored older key) results; -1 otherwise.
+// the user's record and the key (1..2147483647, or a stored older key) results; -1 for an
+// unknown id or a wrong password; kLoginRefusedForNow, whatever the password, while the id is
+// locked after ten failures within ten minutes (each failure of a listed id is recorded, and a
+// successful login forgets them).
 int32_t LoginUser(Run& run, const std::string& uid, const std::string& upw);
 
 // 1 when the text names a valid session (for a member account: from the same browser); the
@@ -37,7 +48,9 @@ int CheckSessionKey(Run& run, const std::string& text);
 // redirect, or the login page when LOGOFF_URL is empty.
 void LogOff(Run& run);
 
-void ShowLoginPage(Run& run);
+// The login page; a notice (a message text, such as why the last login was refused) stands in
+// red above the prompt.
+void ShowLoginPage(Run& run, const std::string& notice = "");
 void ShowTopFrames(Run& run, const std::string& key);
 void ShowLogoffRedirect(Run& run);
 void ShowExpiredPage(Run& run);

@@ -111,3 +111,9 @@ size_t ThreadLength(const std::vector<MessageIndexEntry>& index, int32_t threadN
     for (const MessageIndexEntry& e : index) n += e.threadNo == threadNo;
     return n;
 }
+
+std::string AttachmentLink(const Run& run, int folderNo, int messageNo, int slot) {
+    return ScriptAttr(run) + "?SKEY=" + KeyAttr(run) + "&JOB=ATTACHMENT&FOLDER_NO=" +
+           std::to_string(folderNo) + "&SEL_NO=" + std::to_string(messageNo) +
+           "&ADD_NO=" + std::to_string(slot);
+}

@@ -69,3 +69,6 @@ std::string FolderName(Run& run, int folderNo);
 void WriteThreadIndent(Output& out, int32_t depth, size_t threadLength);
 // Number of records of index that belong to thread threadNo.
 size_t ThreadLength(const std::vector<MessageIndexEntry>& index, int32_t threadNo);
+// The link that downloads attachment slot `slot` of a message through the program (job
+// ATTACHMENT), ready for an HREF attribute: script name, session key, folder, message, slot.
+std::string AttachmentLink(const Run& run, int folderNo, int messageNo, int slot);

@@ -153,9 +153,8 @@ void WriteAttachmentList(Run& run, int folderNo, const MessageIndexEntry& entry,
         std::string size = std::to_string(FileSize(run.settings.ADD_FILE_PATH + tail + it->fileName));
         GroupThousands(size);
         o.Printf("%s %d:", run.msg(273).c_str(), slot);
-        o.Printf("<A HREF=\"%s%s%s\">%s (%s byte)</A><P>\n",
-                 HtmlEscape(run.settings.ADD_FILE_WEB_PATH).c_str(), tail,
-                 HtmlEscape(UrlEncodeValue(it->fileName)).c_str(),
+        o.Printf("<A HREF=\"%s\">%s (%s byte)</A><P>\n",
+                 AttachmentLink(run, folderNo, entry.messageNo, slot).c_str(),
                  HtmlEscape(it->fileName).c_str(), size.c_str());
     }
 }

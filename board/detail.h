@@ -41,7 +41,7 @@ std::string PrepareMessageBody(Run& run, int folderNo, const MessageIndexEntry& 
                                const FolderSettings& settings);
 
 // The attachment list (entries with an attachment count of 1 or more): every slot 1..ADD_MAX
-// with an attachment record, linked under ADD_FILE_WEB_PATH, with the size of the stored file
+// with an attachment record, linked to the ATTACHMENT job, with the size of the stored file
 // under ADD_FILE_PATH (-1 when it is missing).
 void WriteAttachmentList(Run& run, int folderNo, const MessageIndexEntry& entry,
                          const FolderSettings& settings);

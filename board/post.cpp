@@ -124,8 +124,10 @@ std::string AttachmentFileName(const std::string& clientName) {
 bool MayEditMessage(const Run& run, const MessageIndexEntry& entry,
                     const FolderSettings& settings) {
     const UserRecord& caller = run.login.user;
+    // A message deleted by a moderator but kept for its replies stays deleted: editing it
+    // would clear the flag and bring the text back.
     return !caller.USER_ID.empty() && entry.userId == caller.USER_ID &&
-           caller.MODE == kMemberAccount && settings.REWRITE_FLG == 2;
+           caller.MODE == kMemberAccount && settings.REWRITE_FLG == 2 && entry.deleted == 0;
 }
 
 void ShowPostingForm(Run& run) {

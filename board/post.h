@@ -17,7 +17,8 @@ inline constexpr int kPostNotStored = -4;   // the message could not be written
 inline constexpr int kPostTooLong = -5;     // body longer than MAX_CONTENTS
 
 // What editing a message takes besides write rights: the caller wrote it, the caller's
-// account is a member account (MODE 1) and the folder lets writers edit (REWRITE_FLG 2).
+// account is a member account (MODE 1), the folder lets writers edit (REWRITE_FLG 2) and the
+// message is not flagged deleted.
 bool MayEditMessage(const Run& run, const MessageIndexEntry& entry, const FolderSettings& settings);
 
 // BORDWRITE and EDITMSG (told apart by the request's JOB): the posting form, empty or as a

@@ -50,6 +50,36 @@ void SendDownload(Output& out, const std::string& dir, const std::string& name) 
     ::close(fd);
 }
 
+bool SendFileAs(Output& out, const std::string& path, const std::string& shownName,
+                std::string_view headerLines) {
+    int fd;
+    do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    std::string quoted;
+    for (char c : shownName) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) continue;
+        if (c == '"' || c == '\\') quoted.push_back('\\');
+        quoted.push_back(c);
+    }
+    out << "Content-Type: application/octet-stream\n" << headerLines;
+    out << "Content-Disposition: attachment; filename=\"" << quoted << "\"\n\n";
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        out.Write(std::string_view(buf, static_cast<size_t>(n)));
+    }
+    ::close(fd);
+    return true;
+}
+
 // A plain regular file that this process owns, with no other name: renaming it gives exactly
 // what copying and deleting it would.
 static bool CanRenameInstead(const std::string& source, const std::string& destination) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "cgi/output.h"
 
@@ -14,6 +15,14 @@
 // are. When the file cannot be opened the response ends after the header. Control bytes of the
 // name are left out of the header line (they would end it).
 void SendDownload(Output& out, const std::string& dir, const std::string& name);
+
+// Sends the file at path as a download saved under shownName, its bytes unchanged:
+// "Content-Type: application/octet-stream", the caller's further header lines (each ending in
+// "\n"), "Content-Disposition: attachment; filename=\"<name>\"" (control bytes left out, quote
+// and backslash escaped), the empty line and the bytes. false, with nothing written, when the
+// file cannot be opened as a regular file.
+bool SendFileAs(Output& out, const std::string& path, const std::string& shownName,
+                std::string_view headerLines);
 
 // Moves source to destination: the destination is replaced by the source's bytes and the source
 // is deleted. A missing source is created empty first, so the destination then exists empty.

@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,12 +115,14 @@ void AddUrlSegment(FieldList& fields, std::string_view segment) {
     fields.push_back(std::move(f));
 }
 
-void DecodeUrlEncoded(std::string text, FieldList& fields) {
-    if (text.empty()) return;
+// false when the text holds more than kMaxFields fields (the list is then incomplete).
+bool DecodeUrlEncoded(std::string text, FieldList& fields) {
+    if (text.empty()) return true;
     std::replace(text.begin(), text.end(), '+', ' ');
     std::string_view all(text);
     size_t pos = 0;
     for (;;) {
+        if (fields.size() >= kMaxFields) return false;
         size_t amp = all.find('&', pos);
         if (amp == std::string_view::npos) {
             AddUrlSegment(fields, all.substr(pos));
@@ -129,6 +132,7 @@ void DecodeUrlEncoded(std::string text, FieldList& fields) {
         pos = amp + 1;
         if (pos == all.size()) break;  // a trailing "&" gives no further field
     }
+    return true;
 }
 
 // ---- Body input ----------------------------------------------------------------------------
@@ -291,7 +295,8 @@ private:
 // the 1,000-byte blocks, so that a large upload costs few writes. fd -1: bytes are dropped.
 class FileSink {
 public:
-    explicit FileSink(int fd) : fd_(fd) {}
+    // temp, when given, receives the file's identity as it is closed.
+    FileSink(int fd, UploadTemp* temp) : fd_(fd), temp_(temp) {}
     ~FileSink() { Close(); }
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
@@ -347,37 +352,80 @@ private:
         used_ = 0;
     }
     void Close() {
-        if (fd_ >= 0) close(fd_);
+        if (fd_ < 0) return;
+        struct stat st;
+        if (temp_ != nullptr && fstat(fd_, &st) == 0) {
+            temp_->dev = st.st_dev;
+            temp_->ino = st.st_ino;
+            temp_->ctimeSec = st.st_ctim.tv_sec;
+            temp_->ctimeNsec = st.st_ctim.tv_nsec;
+        }
+        close(fd_);
         fd_ = -1;
     }
 
     int fd_;
+    UploadTemp* temp_;
     char block_[kUploadBlockSize * 64];
     size_t used_ = 0;
     char hold_[2];
     size_t held_ = 0;
 };
 
-// Creates the upload temporary file with the smallest free number from *next on, exclusively,
-// so that two runs at the same moment never share one: a taken name (any entry, a dangling
-// link included) moves on to the next number. *next starts at 0 for a run and then follows the
-// last number taken, so that a body of many file parts does not probe the same names again.
-// The descriptor, or -1 when the file cannot be created (name then holds the name tried).
+// Names tried in a row before the search jumps, and jumps before it gives up.
+constexpr int kProbeRun = 32;
+constexpr int kProbeJumps = 16;
+
+// A start for the name search far from the numbers taken so far: a random number in
+// 0..2^31-2 (from the kernel; the clock and the process id when that fails).
+int RandomTempNumber() {
+    uint32_t v = 0;
+    if (getrandom(&v, sizeof v, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof v)) {
+        struct timespec ts;
+        clock_gettime(CLOCK_REALTIME, &ts);
+        v = static_cast<uint32_t>(ts.tv_nsec) * 2654435761u ^
+            static_cast<uint32_t>(getpid()) * 40503u ^ static_cast<uint32_t>(ts.tv_sec);
+    }
+    return static_cast<int>(v % static_cast<uint32_t>(INT_MAX - kProbeRun));
+}
+
+// Creates the upload temporary file with a free number, exclusively, so that two runs at the
+// same moment never share one: a taken name (any entry, a dangling link included) moves on to
+// the next number. The search starts at *next (0 for a run, then after the last number taken,
+// so that a body of many file parts does not probe the same names again); after kProbeRun
+// taken names in a row it jumps to a random number, so that files left in the working
+// directory never make a run walk past thousands of names. The descriptor, or -1 when the
+// file cannot be created (name then holds the name tried).
 int CreateUploadTemp(const std::string& workDir, std::string& name, int* next) {
-    for (int n = *next; n < INT_MAX; ++n) {
-        name = UploadTempName(n);
-        int fd;
-        do {
-            fd = open(JoinPath(workDir, name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                      0600);
-        } while (fd < 0 && errno == EINTR);
-        if (fd >= 0) {
-            *next = n + 1;
-            return fd;
+    int n = *next;
+    for (int jump = 0; jump < kProbeJumps; ++jump) {
+        for (int i = 0; i < kProbeRun && n >= 0 && n < INT_MAX; ++i, ++n) {
+            name = UploadTempName(n);
+            int fd;
+            do {
+                fd = open(JoinPath(workDir, name).c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            } while (fd < 0 && errno == EINTR);
+            if (fd >= 0) {
+                *next = n + 1;
+                return fd;
+            }
+            if (errno != EEXIST) return -1;
         }
-        if (errno != EEXIST) return -1;
+        n = RandomTempNumber();
     }
     return -1;
+}
+
+// Removes a temporary file this run made, while it is still the file as the run left it.
+void RemoveOwnTemp(const UploadTemp& t) {
+    if (t.path.empty()) return;
+    struct stat st;
+    if (lstat(t.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    if (st.st_dev != t.dev || st.st_ino != t.ino || st.st_ctim.tv_sec != t.ctimeSec ||
+        st.st_ctim.tv_nsec != t.ctimeNsec)
+        return;
+    unlink(t.path.c_str());
 }
 
 // The delimiter of a multipart body: "--" and the boundary, which is everything after the
@@ -518,22 +566,27 @@ bool NextPartFollows(BodyReader& in) {
     return second >= 0 && second != '-';
 }
 
-void DecodeMultipart(BodyReader& in, const std::string& contentType, const std::string& workDir,
-                     FieldList& fields) {
+// false when the body goes beyond the limits: more fields than kMaxFields, more kept name
+// and value bytes than kMaxFieldBytes, or more file parts carrying a file than the limit.
+bool DecodeMultipart(BodyReader& in, const std::string& contentType, const std::string& workDir,
+                     const RequestLimits& limits, FieldList& fields) {
     std::string delimiter;
     if (!FindDelimiter(contentType, delimiter)) {
         in.SkipRest();
-        return;
+        return true;
     }
     DiscardSink discard;
     int nextTemp = 0;
-    if (!ReadToDelimiter(in, delimiter, discard) || !NextPartFollows(in)) return;
+    int files = 0;
+    size_t keptBytes = 0;
+    if (!ReadToDelimiter(in, delimiter, discard) || !NextPartFollows(in)) return true;
     for (;;) {
+        if (fields.size() >= kMaxFields) return false;
         std::string name, client;
         bool lineOpen = false, isFile = false;
-        if (!ReadPartName(in, name, lineOpen)) return;
-        if (lineOpen && !ReadFileName(in, client, isFile)) return;
-        if (!SkipHeaderRest(in)) return;
+        if (!ReadPartName(in, name, lineOpen)) return true;
+        if (lineOpen && !ReadFileName(in, client, isFile)) return true;
+        if (!SkipHeaderRest(in)) return true;
 
         bool met;
         if (!isFile) {
@@ -541,6 +594,8 @@ void DecodeMultipart(BodyReader& in, const std::string& contentType, const std::
             met = ReadToDelimiter(in, delimiter, sink);
             const bool cut = met ? sink.CutAtDelimiter() : sink.CutAtEnd();
             AddPartField(fields, std::move(name), met ? sink.AtDelimiter() : sink.AtEnd(), cut);
+            keptBytes += fields.back().name.size() + fields.back().value.size();
+            if (keptBytes > kMaxFieldBytes) return false;
         } else {
             EndAtZero(name);
             EndAtZero(client);
@@ -553,11 +608,13 @@ void DecodeMultipart(BodyReader& in, const std::string& contentType, const std::
                 fields.push_back(std::move(f));
                 met = ReadToDelimiter(in, delimiter, discard);
             } else {
+                if (++files > limits.maxUploadFiles) return false;
                 std::string temp;
                 int fd = CreateUploadTemp(workDir, temp, &nextTemp);
                 f.value = client + "," + temp;
+                if (fd >= 0) f.temp.path = JoinPath(workDir, temp);
                 fields.push_back(std::move(f));
-                FileSink sink(fd);
+                FileSink sink(fd, &fields.back().temp);
                 met = ReadToDelimiter(in, delimiter, sink);
                 if (met)
                     sink.AtDelimiter();
@@ -565,7 +622,7 @@ void DecodeMultipart(BodyReader& in, const std::string& contentType, const std::
                     sink.AtEnd();
             }
         }
-        if (!met || !NextPartFollows(in)) return;
+        if (!met || !NextPartFollows(in)) return true;
     }
 }
 
@@ -600,38 +657,51 @@ CgiInput CgiInputFromEnvironment(int fd, const std::string& workDir) {
     return in;
 }
 
+// Drops every field, removing the temporary files made for them.
+static void DropFields(FieldList& fields) {
+    for (const FormField& f : fields) RemoveOwnTemp(f.temp);
+    fields.clear();
+}
+
+static int DecodeInto(const CgiInput& in, FieldList& fields) {
+    std::string_view method = std::string_view(in.method).substr(0, kEnvBufferSize - 1);
+    if (EqualNoCase(method, "GET")) {
+        if (!in.hasQueryString || in.queryString.empty()) return 0;
+        if (in.queryString.size() > kMaxUrlEncodedBytes) return kRequestTooLarge;
+        return DecodeUrlEncoded(in.queryString, fields) ? 0 : kRequestTooLarge;
+    }
+    // Other methods (or none) have nothing this program decodes.
+    if (!EqualNoCase(method, "POST")) return 0;
+
+    long long length = in.hasContentLength ? ParseLength(in.contentLength) : 0;
+    if (length <= 0) return -2;
+    if (length > in.limits.maxRequestBytes) return kRequestTooLarge;
+    std::string type(std::string_view(in.contentType).substr(0, kEnvBufferSize - 1));
+    if (EqualNoCase(type, "application/x-www-form-urlencoded")) {
+        if (length > static_cast<long long>(kMaxUrlEncodedBytes)) return kRequestTooLarge;
+        // Held whole; a body shorter than announced is decoded as far as it came.
+        BodyReader reader(in.fd, length);
+        std::string body;
+        body.reserve(static_cast<size_t>(length));
+        reader.ReadRest(body);
+        return DecodeUrlEncoded(std::move(body), fields) ? 0 : kRequestTooLarge;
+    }
+    // Any other type (none included) is multipart; without a boundary it yields nothing.
+    BodyReader reader(in.fd, length);
+    return DecodeMultipart(reader, type, in.workDir, in.limits, fields) ? 0 : kRequestTooLarge;
+}
+
 int DecodeRequest(const CgiInput& in, FieldList& fields) {
     fields.clear();
     try {
-        std::string_view method = std::string_view(in.method).substr(0, kEnvBufferSize - 1);
-        if (EqualNoCase(method, "GET")) {
-            if (in.hasQueryString && !in.queryString.empty())
-                DecodeUrlEncoded(in.queryString, fields);
-            return 0;
-        }
-        // Other methods (or none) have nothing this program decodes.
-        if (!EqualNoCase(method, "POST")) return 0;
-
-        long long length = in.hasContentLength ? ParseLength(in.contentLength) : 0;
-        if (length <= 0) return -2;
-        std::string type(std::string_view(in.contentType).substr(0, kEnvBufferSize - 1));
-        BodyReader reader(in.fd, length);
-        if (EqualNoCase(type, "application/x-www-form-urlencoded")) {
-            // Held whole; a body shorter than announced is decoded as far as it came.
-            std::string body;
-            body.reserve(static_cast<size_t>(std::min<long long>(length, 1 << 20)));
-            reader.ReadRest(body);
-            DecodeUrlEncoded(std::move(body), fields);
-            return 0;
-        }
-        // Any other type (none included) is multipart; without a boundary it yields nothing.
-        DecodeMultipart(reader, type, in.workDir, fields);
-        return 0;
+        const int result = DecodeInto(in, fields);
+        if (result == kRequestTooLarge) DropFields(fields);
+        return result;
     } catch (const std::bad_alloc&) {
-        fields.clear();
+        DropFields(fields);
         return -1;
     } catch (const std::length_error&) {
-        fields.clear();
+        DropFields(fields);
         return -1;
     }
 }
@@ -700,6 +770,7 @@ void SplitUploadValue(std::string& value, std::string& clientName, std::string& 
 }
 
 void FinishRequest(FieldList& fields, const std::string& workDir, time_t now) {
+    for (const FormField& f : fields) RemoveOwnTemp(f.temp);
     FieldList().swap(fields);
     const std::string dir = workDir.empty() ? std::string(".") : workDir;
     DIR* d = opendir(dir.c_str());

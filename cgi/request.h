@@ -14,12 +14,23 @@
 #include <string_view>
 #include <vector>
 
+// An upload temporary file as the run that made it left it: its path and the identity of the
+// file (device, inode, last status change), so that the end of the run removes it only while
+// it is still that very file, never a file of the same name that another run made after a
+// handler moved this one away.
+struct UploadTemp {
+    std::string path;  // "" when the part made no file
+    unsigned long long dev = 0, ino = 0;
+    long long ctimeSec = 0, ctimeNsec = 0;
+};
+
 struct FormField {
     std::string name;
     std::string value;
     bool hasValue = false;  // false for a URL-encoded segment without "="; reads as empty
     bool isUpload = false;  // a multipart file part: the value names an upload temporary file
     bool isCut = false;     // a multipart value longer than the decoder keeps, cut short
+    UploadTemp temp = {};   // the file part's temporary file, as this run made it
 };
 using FieldList = std::vector<FormField>;
 
@@ -31,6 +42,20 @@ inline constexpr size_t kPartValueKeep = 100000;      // bytes kept of a non-fil
 inline constexpr size_t kUploadBlockSize = 1000;      // file parts reach the disk in blocks
 inline constexpr time_t kStaleUploadSeconds = 3600;
 
+// What one request may bring. The decoder refuses a request beyond any of these as a whole
+// (DecodeRequest gives kRequestTooLarge, no fields, no temporary file left), so memory stays
+// within a few times the request's size and never above a fixed bound.
+inline constexpr long long kDefaultMaxRequestBytes = 100LL << 20;  // setting MAX_REQUEST_SIZE
+inline constexpr int kDefaultMaxUploadFiles = 64;                  // setting MAX_UPLOAD_FILES
+inline constexpr size_t kMaxUrlEncodedBytes = 1 << 20;  // a query string or URL-encoded body
+inline constexpr size_t kMaxFields = 10000;             // fields of one request
+inline constexpr size_t kMaxFieldBytes = 8 << 20;       // names and values kept, all fields
+inline constexpr int kRequestTooLarge = -3;
+
+struct RequestLimits {
+    long long maxRequestBytes = kDefaultMaxRequestBytes;  // CONTENT_LENGTH of a POST
+    int maxUploadFiles = kDefaultMaxUploadFiles;          // file parts that carry a file
+};
 // What the decoder reads: the CGI variables, the descriptor of the body (standard input in
 // the program) and the working directory where upload temporary files are made.
 struct CgiInput {
@@ -42,6 +67,7 @@ struct CgiInput {
     bool hasContentLength = false;
     int fd = 0;
     std::string workDir;        // "" or "." for the current directory
+    RequestLimits limits;
 };
 
 // Reads REQUEST_METHOD, QUERY_STRING, CONTENT_LENGTH and CONTENT_TYPE from the environment.
@@ -49,8 +75,11 @@ CgiInput CgiInputFromEnvironment(int fd, const std::string& workDir);
 
 // Builds the field list (cleared first). 0 when done (also with nothing to decode), -1 when
 // memory for the body could not be had (fields then empty), -2 when a POST's CONTENT_LENGTH
-// is 0, missing, not a number or negative (no fields). Methods other than GET and POST yield
-// no fields and 0. The body is never read past CONTENT_LENGTH.
+// is 0, missing, not a number or negative (no fields), kRequestTooLarge when the request goes
+// beyond in.limits or the fixed bounds above (no fields; a body over the size limit is not
+// read at all). Methods other than GET and POST yield no fields and 0. The body is never read
+// past CONTENT_LENGTH. Upload temporary files are named from a free number found with a few
+// probes: from 0 on, and past a short run of taken names from a random number.
 int DecodeRequest(const CgiInput& in, FieldList& fields);
 
 // Value of the k-th field (k from 0) named exactly name, cut to capacity - 1 bytes; empty when
@@ -75,8 +104,10 @@ std::string GetUploadField(const FieldList& fields, std::string_view name, int k
 // field can never name another file of the working directory. Both are cut to 999 bytes.
 void SplitUploadValue(std::string& value, std::string& clientName, std::string& tempName);
 
-// Releases the field list, then deletes the regular files "CGI*" of workDir whose last write
-// is earlier than now - 3600 seconds. Entries that cannot be deleted are passed over.
+// Deletes the upload temporary files this run's decoder made that are still there as it left
+// them (what a handler keeps, it has moved away), releases the field list, then deletes the
+// regular files "CGI*" of workDir whose last write is earlier than now - 3600 seconds (left
+// by runs that ended abnormally). Entries that cannot be deleted are passed over.
 void FinishRequest(FieldList& fields, const std::string& workDir, time_t now);
 
 // The upload temporary file name for number n: "CGI%d".

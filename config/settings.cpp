@@ -57,6 +57,8 @@ void Assign(SystemSettings& s, std::string_view key, std::string_view value) {
         {"NSCOLS", &SystemSettings::NSCOLS},       {"ROWS", &SystemSettings::ROWS},
         {"MYDATA", &SystemSettings::MYDATA},       {"MAX_CONTENTS", &SystemSettings::MAX_CONTENTS},
         {"FRAME_DIVIDE", &SystemSettings::FRAME_DIVIDE},
+        {"MAX_REQUEST_SIZE", &SystemSettings::MAX_REQUEST_SIZE},
+        {"MAX_UPLOAD_FILES", &SystemSettings::MAX_UPLOAD_FILES},
     };
     for (const Text& t : kTexts) {
         if (key == t.key) {
@@ -190,5 +192,7 @@ int SaveSettings(const SystemSettings& s, const std::string& fileName) {
     number("MAX_CONTENTS", s.MAX_CONTENTS);
     if (!s.LOGOFF_URL.empty()) text("LOGOFF_URL", s.LOGOFF_URL, SystemSettings::kPathSize);
     number("FRAME_DIVIDE", s.FRAME_DIVIDE);
+    if (s.MAX_REQUEST_SIZE != kDefaultMaxRequestSize) number("MAX_REQUEST_SIZE", s.MAX_REQUEST_SIZE);
+    if (s.MAX_UPLOAD_FILES != kDefaultMaxUploadFiles) number("MAX_UPLOAD_FILES", s.MAX_UPLOAD_FILES);
     return ReplaceFile(fileName, c);
 }

@@ -4,7 +4,10 @@
 
 #include <string>
 
+#include "cgi/request.h"
 #include "config/language.h"
+
+inline constexpr int kDefaultMaxRequestSize = static_cast<int>(kDefaultMaxRequestBytes);
 
 struct SystemSettings {
     // Slot sizes of the text settings (bytes, terminator included): values are cut to one
@@ -30,6 +33,11 @@ struct SystemSettings {
     int MAX_CONTENTS = 4000;        // largest message text in bytes
     std::string LOGOFF_URL;         // page after log-off; empty: the login page
     int FRAME_DIVIDE = 20;          // width of the menu frame in percent
+    // Limits of one request (the decoder refuses a request beyond them as a whole). A value
+    // below 1 reads as the default. Written to the file only when not the default, after
+    // FRAME_DIVIDE, so the file of an installation that keeps the defaults stays as it was.
+    int MAX_REQUEST_SIZE = kDefaultMaxRequestSize;  // bytes of a POST body
+    int MAX_UPLOAD_FILES = kDefaultMaxUploadFiles;  // uploaded files per request
 
     // Held for the run beside the settings, not stored in the file; set by the entry.
     std::string settingsFile;       // the settings file name

@@ -74,6 +74,10 @@ SystemSettings InstallationSettings(const std::string& dir, const std::string& l
     return s;
 }
 
+// The web server's limit of a request in kilobytes: the program's default limit of a body
+// (MAX_REQUEST_SIZE) and 64 kB for the request line and header.
+static long long MaxRequestKbytes() { return kDefaultMaxRequestBytes / 1024 + 64; }
+
 std::string ServerConfig(const std::string& dir, int port) {
     std::string c;
     c += "# lighttpd configuration of the board installed in " + dir + "\n";
@@ -81,16 +85,19 @@ std::string ServerConfig(const std::string& dir, int port) {
     c += "#\n";
     c += "# Only the program runs: " + std::string(kProgramUrl) +
          " is the one URL handed to mod_cgi.\n";
-    c += "# " + std::string(kWebUrl) + " (web files) and " + kFilesUrl +
-         " (attachments) are plain static files. Every other\n";
-    c += "# URL is refused, so the data directory and the program's working directory (upload\n";
-    c += "# temporary files) are never served.\n\n";
+    c += "# " + std::string(kWebUrl) + " (web files) are plain static files. Every other URL is\n";
+    c += "# refused, so the data directory, the program's working directory (upload temporary\n";
+    c += "# files) and the attachments are never served: attachments are sent by the program\n";
+    c += "# to callers who may read their folder.\n\n";
     c += "server.modules = ( \"mod_access\", \"mod_alias\", \"mod_redirect\", \"mod_setenv\", "
          "\"mod_cgi\" )\n\n";
     c += "server.bind = \"127.0.0.1\"\n";
     c += "server.port = " + std::to_string(port) + "\n";
     c += "server.document-root = \"" + dir + "/www\"\n";
-    c += "server.upload-dirs = ( \"" + dir + "/tmp\" )\n\n";
+    c += "server.upload-dirs = ( \"" + dir + "/tmp\" )\n";
+    c += "# Requests larger than the program takes (MAX_REQUEST_SIZE, with room for the header)\n";
+    c += "# are refused here already, before they reach the disk.\n";
+    c += "server.max-request-size = " + std::to_string(MaxRequestKbytes()) + "\n\n";
     c += "mimetype.assign = (\n";
     // Keys are matched against the end of the file name ignoring letter case ("NEW.GIF").
     static const char* const kTypes[][2] = {
@@ -107,12 +114,11 @@ std::string ServerConfig(const std::string& dir, int port) {
     c += "alias.url = (\n";
     c += "  \"" + std::string(kProgramUrl) + "\" => \"" + dir + "/cgi-bin/boardcgi.cgi\",\n";
     c += "  \"" + std::string(kWebUrl) + "\" => \"" + dir + "/www/\",\n";
-    c += "  \"" + std::string(kFilesUrl) + "\" => \"" + dir + "/files/\",\n";
     c += ")\n\n";
     c += "# The bare address leads to the login page.\n";
     c += "url.redirect = ( \"^/$\" => \"" + std::string(kProgramUrl) + "\" )\n\n";
-    c += "# Everything but the program, the web files and the attachments is refused.\n";
-    c += "$HTTP[\"url\"] !~ \"^/(Vorbix/|files/|cgi-bin/boardcgi\\.cgi$|$)\" {\n";
+    c += "# Everything but the program and the web files is refused.\n";
+    c += "$HTTP[\"url\"] !~ \"^/(Vorbix/|cgi-bin/boardcgi\\.cgi$|$)\" {\n";
     c += "  url.access-deny = ( \"\" )\n";
     c += "}\n\n";
     c += "# The program is the only thing executed.\n";
@@ -121,15 +127,89 @@ std::string ServerConfig(const std::string& dir, int port) {
     c += "  cgi.execute-x-only = \"enable\"\n";
     c += "}\n\n";
     c += "# Static files are taken as the type given here, never sniffed. What users upload\n";
-    c += "# (attachments, user and folder pictures) is also sandboxed: an uploaded page is shown\n";
-    c += "# without scripts and without access to the board's pages.\n";
-    c += "$HTTP[\"url\"] =~ \"^/(Vorbix|files)/\" {\n";
+    c += "# (user and folder pictures) is also sandboxed: an uploaded page is shown without\n";
+    c += "# scripts and without access to the board's pages.\n";
+    c += "$HTTP[\"url\"] =~ \"^/Vorbix/\" {\n";
     c += "  setenv.add-response-header = ( \"X-Content-Type-Options\" => \"nosniff\" )\n";
     c += "}\n";
-    c += "$HTTP[\"url\"] =~ \"^/files/|^/Vorbix/(userpic/|[0-9]+/)\" {\n";
+    c += "$HTTP[\"url\"] =~ \"^/Vorbix/(userpic/|[0-9]+/)\" {\n";
     c += "  setenv.add-response-header = ( \"X-Content-Type-Options\" => \"nosniff\",\n";
     c += "                                  \"Content-Security-Policy\" => \"sandbox\" )\n";
     c += "}\n";
+    return c;
+}
+
+// Apache httpd 2.4 with Debian's module directory.
+static constexpr const char* kApacheModules = "/usr/lib/apache2/modules/";
+
+std::string ApacheConfig(const std::string& dir, int port) {
+    const std::string program = std::string(kProgramUrl);
+    std::string c;
+    c += "# Apache httpd 2.4 configuration of the board installed in " + dir + "\n";
+    c += "# Start in the foreground (Ctrl-C stops it):\n";
+    c += "#   apache2 -DFOREGROUND -f " + dir + "/apache2.conf\n";
+    c += "# Started as root, the server (and so the program) runs as www-data, which then must\n";
+    c += "# own the installation:  chown -R www-data:www-data " + dir + "\n";
+    c += "#\n";
+    c += "# The same rules as lighttpd.conf: only the program runs (" + program + "); " +
+         kWebUrl + "\n";
+    c += "# (web files) are plain static files; every other URL is refused, so the data\n";
+    c += "# directory, the program's working directory (upload temporary files) and the\n";
+    c += "# attachments are never served: attachments are sent by the program to callers who\n";
+    c += "# may read their folder.\n\n";
+    for (const char* m : {"mpm_prefork", "authz_core", "alias", "mime", "headers", "cgi"}) {
+        c += "LoadModule " + std::string(m) + "_module " + kApacheModules + "mod_" + m + ".so\n";
+    }
+    c += "\n";
+    c += "ServerRoot \"" + dir + "\"\n";
+    c += "ServerName 127.0.0.1\n";
+    c += "Listen 127.0.0.1:" + std::to_string(port) + "\n";
+    c += "User www-data\n";
+    c += "Group www-data\n";
+    c += "DefaultRuntimeDir \"" + dir + "/tmp\"\n";
+    c += "PidFile \"" + dir + "/tmp/apache2.pid\"\n";
+    c += "ErrorLog \"" + dir + "/tmp/apache2-error.log\"\n";
+    c += "LogLevel warn\n";
+    c += "ServerTokens Prod\n";
+    c += "ServerSignature Off\n";
+    c += "TraceEnable Off\n";
+    c += "StartServers 2\n\n";
+    c += "# Request bodies larger than the program takes (MAX_REQUEST_SIZE) are refused here.\n";
+    c += "LimitRequestBody " + std::to_string(kDefaultMaxRequestBytes) + "\n\n";
+    c += "TypesConfig /dev/null\n";
+    static const char* const kTypes[][2] = {
+        {"text/html;charset=Shift_JIS", ".html .htm"}, {"text/plain;charset=Shift_JIS", ".txt"},
+        {"image/gif", ".gif"}, {"image/jpeg", ".jpg .jpeg"}, {"image/png", ".png"},
+        {"image/bmp", ".bmp"}, {"application/pdf", ".pdf"}, {"application/zip", ".zip"},
+    };
+    for (const auto& t : kTypes) c += "AddType " + std::string(t[0]) + " " + t[1] + "\n";
+    c += "DocumentRoot \"" + dir + "/www\"\n\n";
+    c += "Alias " + program + " \"" + dir + "/cgi-bin/boardcgi.cgi\"\n";
+    c += "Alias " + std::string(kWebUrl) + " \"" + dir + "/www/\"\n";
+    c += "# The bare address leads to the login page.\n";
+    c += "RedirectMatch 301 ^/$ " + program + "\n\n";
+    c += "# Nothing of the file system is served unless granted below.\n";
+    c += "<Directory />\n  Options None\n  AllowOverride None\n  Require all denied\n</Directory>\n";
+    c += "# Everything but the program and the web files is refused.\n";
+    c += "<LocationMatch \"^/(?!Vorbix/|cgi-bin/boardcgi\\.cgi$|$)\">\n  Require all denied\n"
+         "</LocationMatch>\n\n";
+    c += "# The program is the only thing executed.\n";
+    c += "<Directory \"" + dir + "/cgi-bin\">\n";
+    c += "  <Files \"boardcgi.cgi\">\n    Require all granted\n    Options +ExecCGI\n"
+         "    SetHandler cgi-script\n  </Files>\n";
+    c += "</Directory>\n\n";
+    c += "# Static files are taken as the type given here, never sniffed. What users upload\n";
+    c += "# (user and folder pictures) is also sandboxed: an uploaded page is shown without\n";
+    c += "# scripts and without access to the board's pages.\n";
+    c += "<Directory \"" + dir + "/www\">\n  Require all granted\n";
+    c += "  Header always set X-Content-Type-Options nosniff\n";
+    c += "  # Files of other types are sent as plain bytes to save.\n";
+    c += "  ForceType application/octet-stream\n";
+    c += "  <FilesMatch \"(?i)\\.(html|htm|txt|gif|jpg|jpeg|png|bmp|pdf|zip)$\">\n";
+    c += "    ForceType None\n  </FilesMatch>\n";
+    c += "</Directory>\n";
+    c += "<LocationMatch \"^/Vorbix/(userpic/|[0-9]+/)\">\n";
+    c += "  Header always set Content-Security-Policy sandbox\n</LocationMatch>\n";
     return c;
 }
 
@@ -217,6 +297,10 @@ static int Populate(const InstallOptions& o, std::string& error) {
 
     if (!WriteText(dir + "/lighttpd.conf", ServerConfig(dir, o.port), 0644)) {
         error = "cannot write " + dir + "/lighttpd.conf";
+        return -1;
+    }
+    if (!WriteText(dir + "/apache2.conf", ApacheConfig(dir, o.port), 0644)) {
+        error = "cannot write " + dir + "/apache2.conf";
         return -1;
     }
     return 0;

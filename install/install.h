@@ -7,9 +7,10 @@
 //                       program's working directory, where upload temporary files appear
 //   DIR/data/           DATA_FILE_PATH: the record files
 //   DIR/www/            CG_FILE_PATH, seen by browsers as /Vorbix/
-//   DIR/files/          ADD_FILE_PATH, seen by browsers as /files/
+//   DIR/files/          ADD_FILE_PATH, the attachments (sent only by the program)
 //   DIR/tmp/            the web server's own temporary files (request bodies)
 //   DIR/lighttpd.conf   the web server configuration (see ServerConfig)
+//   DIR/apache2.conf    the same for Apache httpd 2.4 (see ApacheConfig)
 #pragma once
 
 #include <string>
@@ -29,7 +30,7 @@ struct InstallOptions {
 // URL layout shared by the settings and the server configuration.
 inline constexpr const char* kProgramUrl = "/cgi-bin/boardcgi.cgi";
 inline constexpr const char* kWebUrl = "/Vorbix/";
-inline constexpr const char* kFilesUrl = "/files/";
+inline constexpr const char* kFilesUrl = "/files/";  // ADD_FILE_WEB_PATH, no longer served
 
 // Checks the options: a user id and password the login page can send (1 to 20 printable ASCII
 // characters, no comma), a port in 1..65535, a directory path without characters that the
@@ -40,11 +41,15 @@ std::string CheckInstallOptions(const InstallOptions& options);
 SystemSettings InstallationSettings(const std::string& dir, const std::string& language);
 
 // The lighttpd configuration of an installation in dir (absolute, no trailing "/"): listens on
-// 127.0.0.1:port; executes only the program at kProgramUrl; serves DIR/www/ at kWebUrl and
-// DIR/files/ at kFilesUrl as static files (never executed) with "X-Content-Type-Options:
-// nosniff", uploaded content sandboxed; refuses every other URL, so the data directory and the
-// program's working directory are never served.
+// 127.0.0.1:port; executes only the program at kProgramUrl; serves DIR/www/ at kWebUrl as
+// static files (never executed) with "X-Content-Type-Options: nosniff", uploaded pictures
+// sandboxed; limits the size of a request to the program's; refuses every other URL, so the
+// data directory, the program's working directory and the attachments are never served.
 std::string ServerConfig(const std::string& dir, int port);
+
+// The Apache httpd 2.4 configuration of the same installation, with the same rules as
+// ServerConfig (Debian's module directory; started as root it serves as www-data).
+std::string ApacheConfig(const std::string& dir, int port);
 
 // Creates the installation. Refuses (without touching anything) when options.dir exists and
 // is not an empty directory. On a failure half-way it removes what it created. 0 on success;

@@ -95,6 +95,7 @@ int main(int argc, char** argv) {
     printf("  program:     %s/cgi-bin/boardcgi.cgi (settings boardcgi.ini beside it)\n",
            dir.c_str());
     printf("  web server:  lighttpd -D -f %s/lighttpd.conf\n", dir.c_str());
+    printf("           or  apache2 -DFOREGROUND -f %s/apache2.conf (see the file)\n", dir.c_str());
     printf("  address:     http://127.0.0.1:%d%s\n", o.port, kProgramUrl);
     printf("  operator:    %s (level 100)\n", o.operatorId.c_str());
     if (o.demo) printf("  demo users:  alice/alice, bob/bob (members), guest/guest (shared)\n");

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up and runs the board with a demo installation (on a fresh Debian 12 machine as root):
-# installs what is missing (lighttpd, g++, cmake, libgtest-dev), builds the program and the
-# installer, creates the demo installation in ./demo and runs lighttpd on 127.0.0.1:8080 in
-# the foreground. Ctrl-C stops it.
+# installs what is missing (lighttpd, g++, cmake, libgtest-dev, mdbtools-dev), builds the
+# program and the installer, creates the demo installation in ./demo and runs lighttpd on
+# 127.0.0.1:8080 in the foreground. Ctrl-C stops it.
 #
 #   bash scripts/run-demo.sh           reuse ./demo when it exists (its users, folders and
 #                                      messages stay), with the freshly built program
@@ -28,6 +28,8 @@ command -v g++ >/dev/null || need+=(g++)
 command -v cmake >/dev/null || need+=(cmake)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 command -v lighttpd >/dev/null || [ -x /usr/sbin/lighttpd ] || need+=(lighttpd)
+command -v pkg-config >/dev/null || need+=(pkg-config)
+[ -f /usr/include/mdbtools.h ] || need+=(mdbtools-dev)   # v2convert (libmdb)
 if [ ${#need[@]} -gt 0 ]; then
   echo "Installing ${need[*]} ..."
   export DEBIAN_FRONTEND=noninteractive

@@ -7,9 +7,17 @@ need=()
 command -v g++ >/dev/null || need+=(g++)
 command -v cmake >/dev/null || need+=(cmake)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
-# The web tests: lighttpd serves a temporary installation, Debian's Chromium is driven by
+# The web tests: lighttpd and Apache serve a temporary installation, Debian's Chromium is driven by
 # playwright-core from npm (no browser is ever downloaded).
 command -v lighttpd >/dev/null || [ -x /usr/sbin/lighttpd ] || need+=(lighttpd)
+# The same installation also runs under Debian's Apache httpd (its own apache2.conf); the
+# server program and modules alone (apache2-bin), so no system-wide server is set up.
+[ -x /usr/sbin/apache2 ] || need+=(apache2-bin)
+# v2convert reads the earlier version's Access database through libmdb; its tests also use
+# the mdbtools commands.
+command -v pkg-config >/dev/null || need+=(pkg-config)
+[ -f /usr/include/mdbtools.h ] || need+=(mdbtools-dev)
+command -v mdb-export >/dev/null || need+=(mdbtools)
 [ -x /usr/bin/chromium ] || need+=(chromium)
 command -v node >/dev/null || need+=(nodejs)
 command -v npm >/dev/null || need+=(npm)

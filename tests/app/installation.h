@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -23,6 +26,7 @@ struct CgiRequest {
     std::string method = "GET";
     std::string query;         // QUERY_STRING of a GET
     std::string body;          // body of a POST (URL-encoded unless contentType says otherwise)
+    std::string bodyFile;      // or a file that holds the body (for bodies too big to copy)
     std::string contentType = "application/x-www-form-urlencoded";
     std::string remoteAddr = "127.0.0.1";
     std::string userAgent = "TestBrowser/1.0";
@@ -36,6 +40,7 @@ struct Installation {
     std::string program;  // the program as the web server starts it
     std::map<std::string, std::string> settings;
     MessageTable msg;     // the English texts, for comparing pages
+    mutable long lastPeakKb = 0;  // peak memory (kB) of the last run of the program
 
     Installation() {
         char tmpl[] = "/tmp/app_testXXXXXX";
@@ -111,6 +116,12 @@ struct Installation {
         if (pipe(in) != 0 || pipe(out) != 0) return "pipe failed";
         pid_t pid = fork();
         if (pid == 0) {
+            if (!r.bodyFile.empty()) {
+                int f = open(r.bodyFile.c_str(), O_RDONLY);
+                if (f < 0) _exit(126);
+                dup2(f, in[0]);
+                close(f);
+            }
             dup2(in[0], 0);
             dup2(out[1], 1);
             close(in[0]); close(in[1]); close(out[0]); close(out[1]);
@@ -121,7 +132,10 @@ struct Installation {
             if (r.method == "GET") {
                 env.push_back("QUERY_STRING=" + r.query);
             } else {
-                env.push_back("CONTENT_LENGTH=" + std::to_string(r.body.size()));
+                const size_t length = r.bodyFile.empty()
+                                          ? r.body.size()
+                                          : std::filesystem::file_size(r.bodyFile);
+                env.push_back("CONTENT_LENGTH=" + std::to_string(length));
                 env.push_back("CONTENT_TYPE=" + r.contentType);
             }
             std::vector<char*> envp;
@@ -133,6 +147,7 @@ struct Installation {
         }
         close(in[0]);
         close(out[1]);
+        signal(SIGPIPE, SIG_IGN);  // a program that refuses a body stops reading it
         size_t done = 0;
         while (done < r.body.size()) {
             ssize_t w = write(in[1], r.body.data() + done, r.body.size() - done);
@@ -146,7 +161,9 @@ struct Installation {
         while ((n = read(out[0], buf, sizeof buf)) > 0) result.append(buf, static_cast<size_t>(n));
         close(out[0]);
         int status = 0;
-        waitpid(pid, &status, 0);
+        struct rusage usage {};
+        wait4(pid, &status, 0, &usage);
+        lastPeakKb = usage.ru_maxrss;
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
         return result;
     }
@@ -188,6 +205,7 @@ inline constexpr const char* kNoContent = "Status: 204 No Content\n\n";
 // The head every page starts with, as the English language file gives it.
 inline std::string PageHead(const MessageTable& msg) {
     return "Content-type: text/html\nReferrer-Policy: same-origin\n"
-           "X-Content-Type-Options: nosniff\n\n<HTML>\n<HEAD>\n" +
+           "X-Content-Type-Options: nosniff\nCache-Control: no-store\n"
+           "Content-Security-Policy: frame-ancestors 'self'\n\n<HTML>\n<HEAD>\n" +
            msg(1) + "</HEAD>\n<!--" + msg(2) + "-->\n";
 }

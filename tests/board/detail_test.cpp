@@ -176,9 +176,13 @@ TEST_F(DetailTest, AttachmentsWithSizesAndMissingFiles) {
     std::ofstream(add + "1/X1/1/a b&\"c.txt") << std::string(1234567, 'x');
 
     std::string text = Detail(sysop, 1);
-    const std::string one = "Attachment 1:<A HREF=\"/att/1/X1/1/a%20b%26%22c.txt\">"
-                            "a b&amp;&quot;c.txt (1,234,567 byte)</A><P>\n";
-    const std::string three = "Attachment 3:<A HREF=\"/att/1/X1/3/gone.zip\">gone.zip (-1 byte)</A><P>\n";
+    // Attachments are fetched through the program, never from a web directory.
+    const std::string one =
+        "Attachment 1:<A HREF=\"board.cgi?SKEY=4321&JOB=ATTACHMENT&FOLDER_NO=1&SEL_NO=1&ADD_NO=1\">"
+        "a b&amp;&quot;c.txt (1,234,567 byte)</A><P>\n";
+    const std::string three =
+        "Attachment 3:<A HREF=\"board.cgi?SKEY=4321&JOB=ATTACHMENT&FOLDER_NO=1&SEL_NO=1&ADD_NO=3\">"
+        "gone.zip (-1 byte)</A><P>\n";
     ASSERT_NE(text.find(one), std::string::npos);
     EXPECT_EQ(text.find(one) + one.size(), text.find(three));
     EXPECT_EQ(text.find("beyond.txt"), std::string::npos);

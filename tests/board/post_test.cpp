@@ -476,6 +476,14 @@ TEST_F(PostTest, EditIsRefusedToNonWritersSharedAccountsAndWhereTheFolderForbids
     EXPECT_NE(form.find("VALUE=\"Original\"></TD>"), std::string::npos);
     EXPECT_EQ(form.find("Re:^"), std::string::npos);
     EXPECT_NE(form.find(">original</TEXTAREA>"), std::string::npos);
+
+    // A message deleted by a moderator (kept for its replies) stays deleted: its writer can
+    // neither open it for editing nor store over it.
+    MessageIndexEntry moderated = Entry(1);
+    moderated.deleted = 1;
+    ASSERT_EQ(RewriteMessage(data, moderated), 0);
+    refusedBoth(alice, "deleted by a moderator");
+    EXPECT_EQ(Entry(1).deleted, 1);
 }
 
 // Multipart requests through the entry: decoding, session check, dispatch, the store and the

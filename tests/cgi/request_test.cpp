@@ -237,8 +237,10 @@ TEST(UrlEncodedTest, MethodsAndLengths) {
     EXPECT_EQ(Post(form, "a=1&b=2", f, "", "3", &used), 0);
     EXPECT_EQ(used, 3);
     EXPECT_EQ(f.size(), 1u);
-    EXPECT_EQ(Post(form, "a=1&b=2", f, "", "999999999999999999999"), 0);
-    EXPECT_EQ(GetField(f, "b", 0, 10), "2");
+    // A length beyond the request size limit is refused before a byte is read.
+    EXPECT_EQ(Post(form, "a=1&b=2", f, "", "999999999999999999999", &used), kRequestTooLarge);
+    EXPECT_EQ(used, 0);
+    EXPECT_TRUE(f.empty());
 }
 
 TEST(GetFieldTest, CapacityCuts) {
@@ -544,9 +546,11 @@ TEST(MultipartTest, ConcurrentUploadsNeverShareATemporaryFile) {
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
-    for (int n = 0; n < kChildren * kEach; ++n)
-        EXPECT_TRUE(Exists(dir.path + UploadTempName(n))) << n;
-    EXPECT_FALSE(Exists(dir.path + UploadTempName(kChildren * kEach)));
+    // Every upload has a file of its own (each child checked the bytes under its name).
+    int made = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path))
+        made += e.path().filename().string().rfind("CGI", 0) == 0;
+    EXPECT_EQ(made, kChildren * kEach);
 }
 
 // Peak memory of a child process that decodes one upload of the given size (kB), or -1.
@@ -622,6 +626,82 @@ TEST(MultipartTest, UploadMemoryDoesNotGrowWithSize) {
     EXPECT_LT(large - small, 3 * 1024) << "peak kB: 1 MB upload " << small << ", large " << large;
 }
 
+TEST(MultipartTest, NameSearchJumpsPastTakenNames) {
+    TempDir dir;
+    for (int n = 0; n < 200; ++n) Touch(dir.path + UploadTempName(n), "old");
+    FieldList f;
+    ASSERT_EQ(Post(kType, Multipart({{"F", "new", "x", false}, {"G", "2nd", "y", false}}), f,
+                   dir.path),
+              0);
+    std::string client, temp, value = GetField(f, "F", 0, 100);
+    SplitUploadValue(value, client, temp);
+    ASSERT_FALSE(temp.empty());
+    EXPECT_GE(std::atoi(temp.c_str() + 3), 200) << temp;  // not found by walking from 0
+    EXPECT_EQ(Slurp(dir.path + temp), "new");
+    value = GetField(f, "G", 0, 100);
+    SplitUploadValue(value, client, temp);
+    EXPECT_EQ(Slurp(dir.path + temp), "2nd");
+    for (int n = 0; n < 200; ++n) ASSERT_EQ(Slurp(dir.path + UploadTempName(n)), "old");
+}
+
+// Requests beyond a limit are refused whole: no fields, no temporary file, the body past the
+// limit unread.
+TEST(RequestLimitsTest, OversizedRequestsAreRefusedWhole) {
+    TempDir dir;
+    const std::string form = "application/x-www-form-urlencoded";
+    std::string manyFields;
+    for (size_t i = 0; i < kMaxFields; ++i) manyFields += "a&";
+    std::vector<Part> threeFiles = {{"F1", "1", "a", false}, {"F2", "2", "b", false},
+                                    {"E", "", "", false}, {"F3", "3", "c", false}};
+    std::vector<Part> tinyParts(kMaxFields + 1, Part{"p", "v", std::nullopt, false});
+    std::vector<Part> bigValues(kMaxFieldBytes / 99998 + 1,
+                                Part{"v", std::string(99998, 'v'), std::nullopt, false});
+    struct Case {
+        const char* what;
+        std::string type, body;
+        int maxFiles;
+        int result;
+        size_t fields;
+    } cases[] = {
+        {"fields at the limit", form, manyFields, 64, 0, kMaxFields},
+        {"one field more", form, manyFields + "b", 64, kRequestTooLarge, 0},
+        {"URL-encoded body over its limit", form, "a=" + std::string(kMaxUrlEncodedBytes, 'x'),
+         64, kRequestTooLarge, 0},
+        {"file parts at the limit", kType, Multipart(threeFiles), 3, 0, 4},
+        {"one file part more", kType, Multipart(threeFiles), 2, kRequestTooLarge, 0},
+        {"too many parts", kType, Multipart(tinyParts), 64, kRequestTooLarge, 0},
+        {"too many value bytes", kType, Multipart(bigValues), 64, kRequestTooLarge, 0},
+    };
+    for (const Case& c : cases) {
+        BodyFd b(c.body);
+        CgiInput in;
+        in.method = "POST";
+        in.contentType = c.type;
+        in.contentLength = std::to_string(c.body.size());
+        in.hasContentLength = true;
+        in.fd = b.fd;
+        in.workDir = dir.path;
+        in.limits.maxUploadFiles = c.maxFiles;
+        FieldList f;
+        EXPECT_EQ(DecodeRequest(in, f), c.result) << c.what;
+        EXPECT_EQ(f.size(), c.fields) << c.what;
+        if (c.result != 0) {
+            EXPECT_FALSE(Exists(dir.path + "CGI0") || Exists(dir.path + "CGI1")) << c.what;
+        }
+        FinishRequest(f, dir.path, time(nullptr));
+    }
+    // Over the request size limit: refused from CONTENT_LENGTH alone; a GET's query string
+    // has the URL-encoded limits.
+    FieldList f;
+    off_t used = -1;
+    EXPECT_EQ(Post(kType, Multipart(threeFiles), f, dir.path,
+                   std::to_string(kDefaultMaxRequestBytes + 1), &used),
+              kRequestTooLarge);
+    EXPECT_EQ(used, 0);
+    EXPECT_EQ(Get(manyFields + "b", f), kRequestTooLarge);
+    EXPECT_TRUE(f.empty());
+}
+
 // ---- Upload values and the end of a run -------------------------------------------------------
 
 TEST(SplitUploadValueTest, ClientAndTemporaryNames) {
@@ -678,6 +758,25 @@ TEST(FinishRequestTest, SweepsOnlyStaleTemporaryFiles) {
     EXPECT_TRUE(Exists(dir.path + "CGIlink"));
     EXPECT_TRUE(Exists(dir.path + "target"));
     FinishRequest(fields, dir.path + "missing", now);  // no directory: nothing happens
+}
+
+TEST(FinishRequestTest, RemovesThisRunsTemporariesButNotWhatAHandlerMoved) {
+    TempDir dir;
+    FieldList f;
+    ASSERT_EQ(Post(kType,
+                   Multipart({{"A", "a", "a", false}, {"B", "b", "b", false},
+                              {"C", "c", "c", false}}),
+                   f, dir.path),
+              0);
+    ASSERT_TRUE(Exists(dir.path + "CGI0") && Exists(dir.path + "CGI1") && Exists(dir.path + "CGI2"));
+    // A handler keeps B by moving it away, and another run's upload then takes the free name.
+    ASSERT_EQ(rename((dir.path + "CGI1").c_str(), (dir.path + "kept").c_str()), 0);
+    Touch(dir.path + "CGI1", "another run");
+    FinishRequest(f, dir.path, time(nullptr));
+    EXPECT_FALSE(Exists(dir.path + "CGI0"));
+    EXPECT_FALSE(Exists(dir.path + "CGI2"));
+    EXPECT_EQ(Slurp(dir.path + "CGI1"), "another run");
+    EXPECT_EQ(Slurp(dir.path + "kept"), "b");
 }
 
 // ---- Malformed input ------------------------------------------------------------------------

@@ -226,3 +226,22 @@ TEST_F(SettingsTest, LanguageSettingLoadsItsMessages) {
     EXPECT_EQ(messages_(101), "Enter");
     EXPECT_EQ(messages_(5), "");
 }
+
+TEST_F(SettingsTest, RequestLimitsAreWrittenOnlyWhenNotTheDefault) {
+    WriteIni("MAX_REQUEST_SIZE,2000000,\nMAX_UPLOAD_FILES,8,\n");
+    SystemSettings s = Load();
+    EXPECT_EQ(s.MAX_REQUEST_SIZE, 2000000);
+    EXPECT_EQ(s.MAX_UPLOAD_FILES, 8);
+    ASSERT_EQ(SaveSettings(s, file_), 0);
+    const std::string saved = ReadIni();
+    EXPECT_NE(saved.find("FRAME_DIVIDE,20,\nMAX_REQUEST_SIZE,2000000,\nMAX_UPLOAD_FILES,8,\n"),
+              std::string::npos);
+    EXPECT_EQ(Load(), s);
+    // With the defaults the file holds exactly the keys it always held.
+    SystemSettings defaults;
+    EXPECT_EQ(defaults.MAX_REQUEST_SIZE, 100 << 20);
+    EXPECT_EQ(defaults.MAX_UPLOAD_FILES, 64);
+    ASSERT_EQ(SaveSettings(defaults, file_), 0);
+    EXPECT_EQ(ReadIni().find("MAX_REQUEST_SIZE"), std::string::npos);
+    EXPECT_EQ(ReadIni().find("MAX_UPLOAD_FILES"), std::string::npos);
+}

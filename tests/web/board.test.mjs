@@ -6,8 +6,8 @@ import os from 'node:os';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 
-import { MEMBER, frameAt, launchBrowser, logIn, screenshotPath, startBoard }
-  from './lib.mjs';
+import { MEMBER, frameAt, launchBrowser, logIn, programLink, request, screenshotPath,
+  startBoard } from './lib.mjs';
 
 let board;
 let browser;
@@ -50,7 +50,7 @@ async function fillPosting(frame, title, text) {
 }
 
 test('post, attach, reply, edit and delete in the same frame', async () => {
-  const { page, context } = browser;
+  const { page } = browser;
   const failed = [];
   page.on('response', (r) => { if (r.status() >= 400) failed.push(`${r.status()} ${r.url()}`); });
   const right = await openLounge(page, MEMBER);
@@ -66,19 +66,15 @@ test('post, attach, reply, edit and delete in the same frame', async () => {
   const topic = right.locator('a', { hasText: 'Plans for the trip' });
   await topic.waitFor();
 
-  // The detail page lists the attachment with its size; its link serves the file.
+  // The detail page lists the attachment with its size; its link has the program send the
+  // file as a download (the same browser identification, so the member's session holds).
   await clickAndLoad(right, topic);
   const attachment = right.locator('a', { hasText: 'route.txt' });
   assert.match(await attachment.innerText(), /^route\.txt \(33 byte\)$/);
-  const href = await attachment.getAttribute('href');
-  const viewer = await context.newPage();
-  try {
-    const response = await viewer.goto(new URL(href, right.url()).href);
-    assert.equal(response.status(), 200);
-    assert.equal(await response.text(), 'Day 1: the lake\nDay 2: the hills\n');
-  } finally {
-    await viewer.close();
-  }
+  const response = await request(board, programLink(await attachment.getAttribute('href')));
+  assert.equal(response.status, 200);
+  assert.equal(response.headers['content-disposition'], 'attachment; filename="route.txt"');
+  assert.equal(response.text, 'Day 1: the lake\nDay 2: the hills\n');
 
   // A reply starts with the quoted text and shows up in the thread table.
   await clickAndLoad(right, right.locator('input[type="submit"][value="Reply"]'));

@@ -2,12 +2,11 @@
 // frameset and the menu through the session key, the static files the pages name, and what
 // the server must never serve or execute.
 import assert from 'node:assert/strict';
-import fs from 'node:fs';
-import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 
 import { MEMBER, OPERATOR, PROGRAM_URL, SHARED, login, programLink, request, startBoard }
   from './lib.mjs';
+import { describeServerRules } from './server-rules.mjs';
 
 let board;
 before(async () => { board = await startBoard(); });
@@ -21,6 +20,9 @@ describe('login and session', () => {
     const res = await request(board, PROGRAM_URL);
     assert.equal(res.status, 200);
     assert.match(res.headers['content-type'], /^text\/html/);
+    // Pages carry the session key in their URLs: never stored, never framed by other sites.
+    assert.equal(res.headers['cache-control'], 'no-store');
+    assert.equal(res.headers['content-security-policy'], "frame-ancestors 'self'");
     assert.match(res.text, /<INPUT TYPE="text" NAME="uid"/);
     assert.match(res.text, /<FORM ACTION="boardcgi.cgi" METHOD=POST >/);
     // The bare address leads there too.
@@ -111,74 +113,4 @@ describe('login and session', () => {
   });
 });
 
-describe('what the server serves', () => {
-  test('record files, settings and upload temporary files are refused', async () => {
-    fs.writeFileSync(path.join(board.dir, 'cgi-bin', 'CGI0'), 'upload-in-progress');
-    const secret = fs.readFileSync(path.join(board.dir, 'data', 'user.mst'), 'latin1');
-    assert.match(secret, /Secret1/);
-    for (const url of ['/cgi-bin/CGI0', '/cgi-bin/boardcgi.ini', '/cgi-bin/english.lng',
-      '/cgi-bin/', '/data/user.mst', '/Vorbix/../data/user.mst', '/files/../data/user.mst',
-      '/Vorbix/%2e%2e/data/user.mst', '/Vorbix/..%2fdata/user.mst', '/cgi-bin/boardcgi.cgi/x',
-      '/lighttpd.conf', '/tmp/', '/board/data/user.mst', '/Vorbix/']) {
-      const res = await request(board, url);
-      assert.ok(res.status === 403 || res.status === 404, `${url}: ${res.status}`);
-      assert.doesNotMatch(res.text, /Secret1|upload-in-progress|DATA_FILE_PATH/, url);
-    }
-  });
-
-  test('scripts among the attachments are plain files, never run', async () => {
-    const dir = path.join(board.dir, 'files', '1', 'X1', '1');
-    fs.mkdirSync(dir, { recursive: true });
-    const marker = path.join(board.dir, 'ran');
-    const script = `#!/bin/sh\ntouch ${marker}\necho "Content-type: text/plain"\necho\necho RAN\n`;
-    const files = {
-      'evil.cgi': script,
-      'evil.sh': script,
-      'evil.php': '<?php touch("ran"); echo "RAN"; ?>\n',
-      'evil.pl': `#!/usr/bin/perl\nprint "Content-type: text/plain\\n\\nRAN\\n";\n`,
-      'evil.html': '<script>parent.document.title = "RAN"</script>\n',
-    };
-    for (const [name, text] of Object.entries(files)) {
-      fs.writeFileSync(path.join(dir, name), text, { mode: 0o755 });
-    }
-    for (const [name, text] of Object.entries(files)) {
-      const res = await request(board, `/files/1/X1/1/${name}`);
-      assert.equal(res.status, 200, name);
-      assert.equal(res.body.toString(), text, name);
-      assert.equal(res.headers['x-content-type-options'], 'nosniff', name);
-      assert.equal(res.headers['content-security-policy'], 'sandbox', name);
-      if (name !== 'evil.html') {
-        assert.equal(res.headers['content-type'], 'application/octet-stream', name);
-      }
-    }
-    assert.equal(fs.existsSync(marker), false);
-    assert.equal(fs.existsSync(path.join(board.dir, 'cgi-bin', 'ran')), false);
-
-    // Pictures that users upload into the web directory (user and folder pictures) are
-    // sandboxed the same way; the installation's own pages are not.
-    for (const sub of ['userpic/alice', '12']) {
-      fs.mkdirSync(path.join(board.dir, 'www', sub), { recursive: true });
-      fs.writeFileSync(path.join(board.dir, 'www', sub, 'p.html'), files['evil.html']);
-      const res = await request(board, `/Vorbix/${sub}/p.html`);
-      assert.equal(res.status, 200, sub);
-      assert.equal(res.headers['content-security-policy'], 'sandbox', sub);
-    }
-    const own = await request(board, '/Vorbix/info.html');
-    assert.equal(own.headers['content-security-policy'], undefined);
-    assert.equal(own.headers['content-type'], 'text/html; charset=Shift_JIS');
-  });
-
-  test('only the program URL executes: a script in the web directory is a plain file', async () => {
-    const text = '#!/bin/sh\necho "Content-type: text/plain"\necho\necho RAN\n';
-    fs.writeFileSync(path.join(board.dir, 'www', 'x.cgi'), text, { mode: 0o755 });
-    const res = await request(board, '/Vorbix/x.cgi');
-    assert.equal(res.status, 200);
-    assert.equal(res.body.toString(), text);
-    // A copy of the program under another name in its own directory is not reachable.
-    fs.copyFileSync(path.join(board.dir, 'cgi-bin', 'boardcgi.cgi'),
-      path.join(board.dir, 'cgi-bin', 'other.cgi'));
-    fs.chmodSync(path.join(board.dir, 'cgi-bin', 'other.cgi'), 0o755);
-    const other = await request(board, '/cgi-bin/other.cgi');
-    assert.equal(other.status, 403);
-  });
-});
+describeServerRules('lighttpd', () => board);

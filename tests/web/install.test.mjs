@@ -86,9 +86,12 @@ test('the web server configuration is valid for lighttpd and names only this ins
     const conf = fs.readFileSync(path.join(dir, 'lighttpd.conf'), 'utf8');
     assert.match(conf, /^server\.bind = "127\.0\.0\.1"$/m);
     assert.match(conf, /^server\.port = 18080$/m);
+    // The body limit matches the program's default MAX_REQUEST_SIZE (100 MB) and its header.
+    assert.match(conf, /^server\.max-request-size = 102464$/m);
     const roots = [...conf.matchAll(/"(\/[^"]*)"/g)].map((m) => m[1])
-      .filter((p) => !p.startsWith('/cgi-bin/') && !p.startsWith('/Vorbix/') &&
-        !p.startsWith('/files/'));
+      .filter((p) => !p.startsWith('/cgi-bin/') && !p.startsWith('/Vorbix/'));
+    // The attachments are no static files of the server.
+    assert.doesNotMatch(conf, /\/files/);
     for (const p of roots) assert.ok(p.startsWith(dir + '/'), p);
     // Exactly one place hands requests to mod_cgi.
     assert.equal(conf.match(/cgi\.assign/g).length, 1);

@@ -68,10 +68,21 @@ process.on('exit', () => {
   }
 });
 
-async function startServer(conf) {
-  const lighttpd = which('lighttpd');
-  if (!lighttpd) throw new Error('lighttpd is not installed (scripts/test.sh installs it)');
-  const child = spawn(lighttpd, ['-D', '-f', conf], { stdio: ['ignore', 'pipe', 'pipe'] });
+// The two web servers an installation has a configuration for: how to start each in the
+// foreground and where its configuration names the port.
+const SERVERS = {
+  lighttpd: { conf: 'lighttpd.conf', args: (conf) => ['-D', '-f', conf],
+    port: [/^server\.port = \d+$/m, (p) => `server.port = ${p}`] },
+  apache2: { conf: 'apache2.conf', args: (conf) => ['-DFOREGROUND', '-f', conf],
+    port: [/^Listen 127\.0\.0\.1:\d+$/m, (p) => `Listen 127.0.0.1:${p}`] },
+};
+
+async function startServer(server, conf) {
+  const program = which(server);
+  if (!program) throw new Error(`${server} is not installed (scripts/test.sh installs it)`);
+  // A process group of its own: Apache ends its whole group when it stops.
+  const child = spawn(program, SERVERS[server].args(conf),
+    { stdio: ['ignore', 'pipe', 'pipe'], detached: true });
   running.add(child);
   let log = '';
   child.stdout.on('data', (d) => { log += d; });
@@ -86,14 +97,14 @@ async function startServer(conf) {
 }
 
 // Creates a temporary installation (with the demo content unless demo is false) and serves it
-// with lighttpd. The result's stop() ends the server and removes the installation; call it
-// from an after hook.
-export async function startBoard({ demo = true, language } = {}) {
+// with lighttpd, or with Apache httpd (server 'apache2'). The result's stop() ends the server
+// and removes the installation; call it from an after hook.
+export async function startBoard({ demo = true, language, server: kind = 'lighttpd' } = {}) {
   const cgi = required('BOARD_CGI');
   const installer = required('BOARD_INSTALL');
   const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'board-web-'));
   const dir = path.join(tmp, 'board');
-  const conf = path.join(dir, 'lighttpd.conf');
+  const conf = path.join(dir, SERVERS[kind].conf);
   let port = await freePort();
   const args = [dir, OPERATOR.id, OPERATOR.password, '--port', String(port), '--program', cgi];
   if (demo) args.push('--demo');
@@ -104,17 +115,23 @@ export async function startBoard({ demo = true, language } = {}) {
     fs.rmSync(tmp, { recursive: true, force: true });
     throw new Error(`boardinstall failed: ${e.stderr || e.message}`);
   }
+  if (kind === 'apache2' && process.getuid() === 0) {
+    // Started as root, Apache serves as www-data (see apache2.conf), which must own the
+    // installation and reach it.
+    fs.chmodSync(tmp, 0o755);
+    execFileSync('chown', ['-R', 'www-data:www-data', dir]);
+  }
 
   let server = null;
   for (let attempt = 0; attempt < 3 && !server; ++attempt) {
     if (attempt > 0) {
       // Somebody took the port in the meantime: move to another one.
       port = await freePort();
-      const text = fs.readFileSync(conf, 'utf8').replace(/^server\.port = \d+$/m,
-        `server.port = ${port}`);
+      const [pattern, line] = SERVERS[kind].port;
+      const text = fs.readFileSync(conf, 'utf8').replace(pattern, line(port));
       fs.writeFileSync(conf, text);
     }
-    const s = await startServer(conf);
+    const s = await startServer(kind, conf);
     const deadline = Date.now() + 10000;
     while (Date.now() < deadline && !s.exited()) {
       if (await canConnect(port)) break;
@@ -127,7 +144,7 @@ export async function startBoard({ demo = true, language } = {}) {
       await s.exitPromise;
       if (attempt === 2) {
         fs.rmSync(tmp, { recursive: true, force: true });
-        throw new Error(`lighttpd did not start:\n${s.log()}`);
+        throw new Error(`${kind} did not start:\n${s.log()}`);
       }
     }
   }

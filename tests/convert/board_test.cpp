@@ -1,0 +1,52 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/app/installation.h"
+#include "tests/convert/fixture.h"
+#include "tests/testutil.h"
+
+namespace fs = std::filesystem;
+
+// The whole way: the program converts "Vorbix.MDB" of its working directory into "V2data/",
+// which then serves as the data directory of an installation; a converted user logs in with
+// the converted password and finds the converted folders, messages, attachments and read marks.
+TEST(Program, ConvertedDataServesTheBoard) {
+    TempDir dir("convert_board");
+    WriteDatabase(dir.File("Vorbix.MDB"), SampleTables(), 4);
+    int status = -1;
+    const std::string log =
+        RunCommand("cd " + dir.path + " && " BOARD_BINARY_DIR "/bin/v2convert", &status);
+    ASSERT_EQ(status, 0) << log;
+    ASSERT_EQ(log.rfind("Content-type: text/html\n\n", 0), 0u);
+
+    Installation inst;
+    fs::copy(dir.File("V2data"), inst.dataDir, fs::copy_options::recursive);
+    const std::string key = inst.Login("TARO", "pw1");
+    ASSERT_FALSE(key.empty());
+    const auto has = [](const std::string& page, const std::string& text) {
+        return page.find(text) != std::string::npos;
+    };
+
+    // The outline with unread counts from the converted read marks: taro read two of the
+    // three messages of folder 2 (under Top) and none of folder 4.
+    const std::string menu = inst.Get("SKEY=" + key + "&JOB=FRM21&DISP_NO=1");
+    EXPECT_TRUE(has(menu, ">(1)Top</A>")) << menu;
+    EXPECT_TRUE(has(menu, ">(1)" + Sjis("掲示板") + "</A>"));
+    EXPECT_TRUE(has(menu, ">(1)Odd</A>"));
+
+    const std::string list = inst.Get("SKEY=" + key + "&JOB=ROOM&FOLDER_NO=2");
+    EXPECT_TRUE(has(list, "<B>[2]" + Sjis("掲示板") + "</B>"));
+    EXPECT_TRUE(has(list, "&SEL_NO=1&USER_DISP_DEF=2\">" + Sjis("最初の投稿") + "</A>")) << list;
+    EXPECT_TRUE(has(list, Sjis("返信です") + "</A>"));
+    EXPECT_TRUE(has(list, "NOWRAP>" + Sjis("山田太郎") + "</TD>"));
+    EXPECT_EQ(list.find("NEW.GIF"), list.rfind("NEW.GIF"));  // only message 3 is unread
+    EXPECT_LT(list.find("NEW.GIF"), list.find("&SEL_NO=3&"));
+    EXPECT_GT(list.find("NEW.GIF"), list.find("&SEL_NO=2&"));
+
+    const std::string detail = inst.Get("SKEY=" + key + "&JOB=DETAILS&FOLDER_NO=2&SEL_NO=1");
+    EXPECT_TRUE(has(detail, Sjis("本文") + "<BR>\n" + Sjis("二行目"))) << detail;
+    EXPECT_TRUE(has(detail, "&JOB=ATTACHMENT&FOLDER_NO=2&SEL_NO=1&ADD_NO=1\">" + Sjis("資料.doc") + " ("));
+    EXPECT_TRUE(has(detail, "&JOB=ATTACHMENT&FOLDER_NO=2&SEL_NO=1&ADD_NO=2\">b.txt ("));
+    EXPECT_TRUE(has(detail, "<OPTION VALUE=\"0\">" + Sjis("花子") + "\n"));
+}
