@@ -49,8 +49,9 @@ int CommitNewMessage(const std::string& dataDir, MessageIndexEntry& entry, std::
     const int folder = entry.folderNo;
     const int32_t parentNo = entry.messageNo;
     std::string index, marks, added;
-    if (!ReadRecords(dataDir, Name(folder, "index.dat"), kMessageIndexEntrySize, index)) return -1;
-    InsertMessageIn(index, entry);
+    if (!ReadRecords(dataDir, Name(folder, "index.dat"), kMessageIndexEntrySize, index) ||
+        !InsertMessageIn(index, entry))
+        return -1;
     const int m = entry.messageNo;
     if ((expectedNo != 0 && m != expectedNo) ||
         !ReadRecords(dataDir, MarksName(folder, m), kReadMarkSize, marks) ||

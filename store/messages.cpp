@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "store/readmarks.h"
 #include "store/recordfile.h"
@@ -142,12 +143,13 @@ int32_t NextMessageNumber(std::string_view bytes) {
     int32_t newNo = 0;
     for (std::string_view r : SplitRecords(bytes, kMessageIndexEntrySize))
         newNo = std::max(newNo, GetInt32(r, 4));
-    return newNo + 1;
+    return newNo == INT32_MAX ? -1 : newNo + 1;
 }
 
-void InsertMessageIn(std::string& bytes, MessageIndexEntry& entry) {
+bool InsertMessageIn(std::string& bytes, MessageIndexEntry& entry) {
     bytes.resize(bytes.size() - bytes.size() % kMessageIndexEntrySize);
     const int32_t newNo = NextMessageNumber(bytes);
+    if (newNo < 1) return false;
     const int32_t parentNo = entry.messageNo;
     entry.deleted = 0;
     entry.depth = 0;
@@ -155,7 +157,7 @@ void InsertMessageIn(std::string& bytes, MessageIndexEntry& entry) {
     if (parentNo == 0) {
         entry.threadNo = newNo;
         bytes += PackMessageIndexEntry(entry);
-        return;
+        return true;
     }
     entry.threadNo = parentNo;
     enum { kParentNotSeen, kParentSeen, kDone } state = kParentNotSeen;
@@ -179,6 +181,7 @@ void InsertMessageIn(std::string& bytes, MessageIndexEntry& entry) {
     if (state == kParentSeen) placeEntry(parentDepth + 1);
     else if (state == kParentNotSeen) placeEntry(0);
     bytes = std::move(out);
+    return true;
 }
 
 int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
@@ -189,7 +192,7 @@ int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
     std::string bytes;
     if (!ReadRecordFile(path, kMessageIndexEntrySize, bytes)) return -1;
     const int32_t parentNo = entry.messageNo;
-    InsertMessageIn(bytes, entry);
+    if (!InsertMessageIn(bytes, entry)) return -1;
     if (RewriteViaTemp(dataDir, path, IndexTempPath(dataDir, entry.folderNo), bytes) != 0) {
         entry.messageNo = parentNo;
         return -1;
