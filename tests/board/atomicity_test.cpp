@@ -4,7 +4,13 @@
 // after (and the job said it succeeded). Without the data directory's lock nothing changes.
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
 
 #include <filesystem>
 #include <fstream>
@@ -15,7 +21,10 @@
 #include "board/delete.h"
 #include "board/post.h"
 #include "cgi/fileops.h"
+#include "store/attachments.h"
+#include "store/bodies.h"
 #include "store/folders.h"
+#include "store/readmarks.h"
 #include "store/journal.h"
 #include "store/messages.h"
 #include "store/recordfile.h"
@@ -188,6 +197,90 @@ TEST_F(AtomicityTest, WithoutTheLockNothingIsStored) {
     Start("", 1, "");
     EXPECT_EQ(DeleteMessage(*run), kDeleteNotStored);
     EXPECT_EQ(Take(), before);
+}
+
+// Runs posts, edits with attachments, deletions and folder moves without end (in a child).
+[[noreturn]] void WriteForever(AtomicityTest& t, unsigned seed) {
+    std::mt19937 rnd(seed);
+    for (int k = 0;; ++k) {
+        const std::vector<MessageIndexEntry> index = ReadMessageIndex(t.data, 1);
+        const int pick = static_cast<int>(rnd() % 10);
+        const int some = index.empty() ? 0 : index[rnd() % index.size()].messageNo;
+        const std::string title = "T" + std::to_string(seed) + "." + std::to_string(k);
+        if (pick < 4 || some == 0) {
+            t.Post(title, pick == 0 ? some : 0);
+        } else if (pick < 7) {
+            t.Start("EDITMSG", some, title);
+            if (rnd() % 2) t.run->fields.push_back({"ADD_FILE1", "ON", true});
+            else t.Upload(1, "e" + std::to_string(k) + ".txt");
+            t.Upload(3, "three.txt");
+            SaveMessage(*t.run);
+        } else if (pick < 9) {
+            t.Start("", some, "");
+            DeleteMessage(*t.run);
+        } else {
+            MoveFolderSubtree(t.data, 1 + static_cast<int>(rnd() % 3), 1 + static_cast<int>(rnd() % 3),
+                              kPlaceInside);
+        }
+    }
+}
+
+// What must hold whenever no run is under way: every record file whole, every message with its
+// own body (title and body are written as one), its writer's read mark, and as many attachment
+// records as its count says, each naming a file that is there. "" when all holds.
+std::string Check(const AtomicityTest& t) {
+    CompletePendingChange(t.data);
+    if (fs::exists(t.data + "board.journal")) return "journal left";
+    if (ReadFolderTree(t.data).size() != 3) return "folder lost";
+    if (ReadFileBytes(MessageIndexPath(t.data, 1)).size() % kMessageIndexEntrySize) return "index cut";
+    if (ReadFileBytes(AttachmentListPath(t.data, 1)).size() % kAttachmentEntrySize)
+        return "attachment list cut";
+    const std::vector<AttachmentEntry> attached = ReadAttachments(t.data, 1);
+    for (const MessageIndexEntry& e : ReadMessageIndex(t.data, 1)) {
+        const std::string m = std::to_string(e.messageNo);
+        std::string body;
+        ReadMessageBody(t.data, 1, e.messageNo, body);
+        if (body != e.WRITE_TITLE + " text") return "body of " + m + " is not its own";
+        ReadMark mark;
+        if (FindReadMark(t.data, 1, e.messageNo, "alice", mark) != 0) return "no mark on " + m;
+        int count = 0;
+        for (const AttachmentEntry& a : attached) {
+            if (a.messageNo != e.messageNo) continue;
+            ++count;
+            if (!fs::exists(t.add + "1/X" + m + "/" + std::to_string(a.slot) + "/" + a.fileName))
+                return "attachment file of " + m + " missing";
+        }
+        if (count != e.attachCount) return "attachment count of " + m;
+    }
+    return "";
+}
+
+TEST_F(AtomicityTest, ThousandsOfKilledRunsLeaveNoChangeHalfDone) {
+    constexpr int kKills = 1200;
+    Fresh();
+    const auto start = std::chrono::steady_clock::now();
+    std::mt19937 rnd(12345);
+    int kills = 0, bad = 0;
+    for (int i = 0; i < kKills; ++i) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) WriteForever(*this, static_cast<unsigned>(i));
+        usleep(200 + rnd() % 3000);
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        if (WIFSIGNALED(status)) ++kills;
+        const std::string problem = Check(*this);
+        if (!problem.empty()) ++bad;
+        EXPECT_EQ(problem, "") << "after kill " << i;
+        if (!problem.empty()) break;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(kills, 1000);
+    RecordProperty("kills", kills);
+    std::printf("%d kills in %.1f s, %zu messages at the end, %d half-done changes\n", kills, seconds,
+                ReadMessageIndex(data, 1).size(), bad);
 }
 
 }  // namespace
