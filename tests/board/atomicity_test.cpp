@@ -199,6 +199,17 @@ TEST_F(AtomicityTest, WithoutTheLockNothingIsStored) {
     EXPECT_EQ(Take(), before);
 }
 
+// An upload the decoder could not keep whole is never stored short behind a success.
+TEST_F(AtomicityTest, AnUploadCutShortIsNotStored) {
+    Fresh();
+    const Snapshot before = Take();
+    Start("BORDWRITE", 0, "First");
+    Upload(1, "one.txt");
+    run->fields.back().isCut = true;
+    EXPECT_EQ(SaveMessage(*run), kPostNotStored);
+    EXPECT_EQ(Take(), before);
+}
+
 // Runs posts, edits with attachments, deletions and folder moves without end (in a child).
 [[noreturn]] void WriteForever(AtomicityTest& t, unsigned seed) {
     std::mt19937 rnd(seed);
