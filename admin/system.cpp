@@ -179,40 +179,13 @@ int SaveSystemSettings(Run& run) {
     if (!AdminIsOperator(run)) return 0;
 
     SystemSettings s = run.settings;
-    struct Text {
-        const char* name;
-        std::string SystemSettings::*field;
-        size_t capacity;
-    };
-    static const Text kTexts[] = {
-        {"LANGUAGE", &SystemSettings::LANGUAGE, SystemSettings::kPathSize},
-        {"CG_FILE_PATH", &SystemSettings::CG_FILE_PATH, SystemSettings::kPathSize},
-        {"CG_FILE_WEB_PATH", &SystemSettings::CG_FILE_WEB_PATH, SystemSettings::kPathSize},
-        {"DATA_FILE_PATH", &SystemSettings::DATA_FILE_PATH, SystemSettings::kPathSize},
-        {"ADD_FILE_PATH", &SystemSettings::ADD_FILE_PATH, SystemSettings::kPathSize},
-        {"ADD_FILE_WEB_PATH", &SystemSettings::ADD_FILE_WEB_PATH, SystemSettings::kPathSize},
-        {"LOGIN_GIF", &SystemSettings::LOGIN_GIF, SystemSettings::kPictureSize},
-        {"BACK_GIF", &SystemSettings::BACK_GIF, SystemSettings::kPictureSize},
-        {"LOG_DATE", &SystemSettings::LOG_DATE, SystemSettings::kLogDateSize},
-        {"LOGOFF_URL", &SystemSettings::LOGOFF_URL, SystemSettings::kPathSize},
-    };
-    struct Number {
-        const char* name;
-        int SystemSettings::*field;
-    };
-    static const Number kNumbers[] = {
-        {"DATETIME", &SystemSettings::DATETIME},   {"IECOLS", &SystemSettings::IECOLS},
-        {"NSCOLS", &SystemSettings::NSCOLS},       {"ROWS", &SystemSettings::ROWS},
-        {"MYDATA", &SystemSettings::MYDATA},       {"MAX_CONTENTS", &SystemSettings::MAX_CONTENTS},
-        {"FRAME_DIVIDE", &SystemSettings::FRAME_DIVIDE},
-    };
     // A value the settings file cannot hold refuses the whole save.
-    for (const Text& t : kTexts) {
-        s.*t.field = GetField(run.fields, t.name, 0, t.capacity);
+    for (const TextSettingKey& t : TextSettingKeys()) {
+        s.*t.field = GetField(run.fields, t.key, 0, t.slot);
         if (AdminHasLineBreaker(s.*t.field)) return kSettingsRefused;
     }
-    for (const Number& n : kNumbers) {
-        const std::string text = GetField(run.fields, n.name, 0, kNumberCapacity);
+    for (const NumberSettingKey& n : FormNumberSettingKeys()) {
+        const std::string text = GetField(run.fields, n.key, 0, kNumberCapacity);
         if (AdminHasLineBreaker(text)) return kSettingsRefused;
         s.*n.field = ParseInt(text);
     }

@@ -560,8 +560,9 @@ int SaveUser(Run& run) {
     if (form.cancel) return 2;
     if (!ownProfile && !AdminIsOperator(run)) return -1;
     if (ownProfile) {
-        // Own data may be changed only while the setting allows it.
-        if (run.settings.MYDATA != 0) return -1;
+        // Own data may be changed only while the setting allows it, and only by member
+        // accounts: the password of a shared account belongs to everyone who uses it.
+        if (run.settings.MYDATA != 0 || run.login.user.MODE != kMemberAccount) return -1;
         form.id = run.login.user.USER_ID;
     }
     TrimTrailingSpaces(form.id);

@@ -35,8 +35,11 @@ static void ShowTop(Run& run) { ShowTopFrames(run, run.login.SKEY); }
 static bool MayLogOff(const Run& run) {
     return run.login.user.MODE == kMemberAccount && !run.login.SKEY.empty();
 }
-// The own-profile page and its save exist only while the setting MYDATA is 0.
-static bool MayEditOwnData(const Run& run) { return run.settings.MYDATA == 0; }
+// The own-profile page exists only for member accounts and only while the setting MYDATA is 0
+// (its save refuses itself otherwise).
+static bool MayEditOwnData(const Run& run) {
+    return run.settings.MYDATA == 0 && run.login.user.MODE == kMemberAccount;
+}
 
 // Result pages shared by the three jobs of the user save handler.
 static std::vector<JobOutcome> UserSaveOutcomes(const char* savedPage, const char* listPage) {

@@ -12,6 +12,40 @@
 
 namespace {
 
+const TextSettingKey kTextKeys[] = {
+    {"LANGUAGE", &SystemSettings::LANGUAGE, SystemSettings::kPathSize},
+    {"CG_FILE_PATH", &SystemSettings::CG_FILE_PATH, SystemSettings::kPathSize},
+    {"CG_FILE_WEB_PATH", &SystemSettings::CG_FILE_WEB_PATH, SystemSettings::kPathSize},
+    {"DATA_FILE_PATH", &SystemSettings::DATA_FILE_PATH, SystemSettings::kPathSize},
+    {"ADD_FILE_PATH", &SystemSettings::ADD_FILE_PATH, SystemSettings::kPathSize},
+    {"ADD_FILE_WEB_PATH", &SystemSettings::ADD_FILE_WEB_PATH, SystemSettings::kPathSize},
+    {"LOGIN_GIF", &SystemSettings::LOGIN_GIF, SystemSettings::kPictureSize},
+    {"BACK_GIF", &SystemSettings::BACK_GIF, SystemSettings::kPictureSize},
+    {"LOG_DATE", &SystemSettings::LOG_DATE, SystemSettings::kLogDateSize},
+    {"LOGOFF_URL", &SystemSettings::LOGOFF_URL, SystemSettings::kPathSize},
+};
+
+// The first kFormNumberKeys are the numbers of the system settings form.
+const NumberSettingKey kNumberKeys[] = {
+    {"DATETIME", &SystemSettings::DATETIME},   {"IECOLS", &SystemSettings::IECOLS},
+    {"NSCOLS", &SystemSettings::NSCOLS},       {"ROWS", &SystemSettings::ROWS},
+    {"MYDATA", &SystemSettings::MYDATA},       {"MAX_CONTENTS", &SystemSettings::MAX_CONTENTS},
+    {"FRAME_DIVIDE", &SystemSettings::FRAME_DIVIDE},
+    {"MAX_REQUEST_SIZE", &SystemSettings::MAX_REQUEST_SIZE},
+    {"MAX_UPLOAD_FILES", &SystemSettings::MAX_UPLOAD_FILES},
+};
+constexpr size_t kFormNumberKeys = 7;
+
+}  // namespace
+
+std::span<const TextSettingKey> TextSettingKeys() { return kTextKeys; }
+std::span<const NumberSettingKey> NumberSettingKeys() { return kNumberKeys; }
+std::span<const NumberSettingKey> FormNumberSettingKeys() {
+    return std::span<const NumberSettingKey>(kNumberKeys).first(kFormNumberKeys);
+}
+
+namespace {
+
 // Values written into a newly created settings file: the directories of the installation
 // layout and the URL under which the local web server shows the program's web files.
 constexpr const char* kNewLanguage = "japan.lng";
@@ -31,42 +65,13 @@ constexpr mode_t kNewFileMode = 0644;
 
 // Assigns the value of one key; unknown keys change nothing.
 void Assign(SystemSettings& s, std::string_view key, std::string_view value) {
-    struct Text {
-        const char* key;
-        std::string SystemSettings::*field;
-        size_t slot;
-    };
-    static const Text kTexts[] = {
-        {"LANGUAGE", &SystemSettings::LANGUAGE, SystemSettings::kPathSize},
-        {"CG_FILE_PATH", &SystemSettings::CG_FILE_PATH, SystemSettings::kPathSize},
-        {"CG_FILE_WEB_PATH", &SystemSettings::CG_FILE_WEB_PATH, SystemSettings::kPathSize},
-        {"DATA_FILE_PATH", &SystemSettings::DATA_FILE_PATH, SystemSettings::kPathSize},
-        {"ADD_FILE_PATH", &SystemSettings::ADD_FILE_PATH, SystemSettings::kPathSize},
-        {"ADD_FILE_WEB_PATH", &SystemSettings::ADD_FILE_WEB_PATH, SystemSettings::kPathSize},
-        {"LOGIN_GIF", &SystemSettings::LOGIN_GIF, SystemSettings::kPictureSize},
-        {"BACK_GIF", &SystemSettings::BACK_GIF, SystemSettings::kPictureSize},
-        {"LOG_DATE", &SystemSettings::LOG_DATE, SystemSettings::kLogDateSize},
-        {"LOGOFF_URL", &SystemSettings::LOGOFF_URL, SystemSettings::kPathSize},
-    };
-    struct Number {
-        const char* key;
-        int SystemSettings::*field;
-    };
-    static const Number kNumbers[] = {
-        {"DATETIME", &SystemSettings::DATETIME},   {"IECOLS", &SystemSettings::IECOLS},
-        {"NSCOLS", &SystemSettings::NSCOLS},       {"ROWS", &SystemSettings::ROWS},
-        {"MYDATA", &SystemSettings::MYDATA},       {"MAX_CONTENTS", &SystemSettings::MAX_CONTENTS},
-        {"FRAME_DIVIDE", &SystemSettings::FRAME_DIVIDE},
-        {"MAX_REQUEST_SIZE", &SystemSettings::MAX_REQUEST_SIZE},
-        {"MAX_UPLOAD_FILES", &SystemSettings::MAX_UPLOAD_FILES},
-    };
-    for (const Text& t : kTexts) {
+    for (const TextSettingKey& t : TextSettingKeys()) {
         if (key == t.key) {
             s.*t.field = CutToSlot(value, t.slot);
             return;
         }
     }
-    for (const Number& n : kNumbers) {
+    for (const NumberSettingKey& n : NumberSettingKeys()) {
         if (key == n.key) {
             s.*n.field = ParseInt(value);
             return;

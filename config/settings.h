@@ -2,6 +2,7 @@
 // ("KEY,value,"), read at the start of every run and written back by the system settings page.
 #pragma once
 
+#include <span>
 #include <string>
 
 #include "cgi/request.h"
@@ -45,6 +46,23 @@ struct SystemSettings {
 
     bool operator==(const SystemSettings&) const = default;
 };
+
+// The keys of the settings file and the fields they name. Text values are cut to slot - 1
+// bytes. The number keys are those of the system settings form followed by the request
+// limits, which the form does not show.
+struct TextSettingKey {
+    const char* key;
+    std::string SystemSettings::*field;
+    size_t slot;
+};
+struct NumberSettingKey {
+    const char* key;
+    int SystemSettings::*field;
+};
+std::span<const TextSettingKey> TextSettingKeys();
+std::span<const NumberSettingKey> NumberSettingKeys();
+// The number keys the system settings form edits (a prefix of NumberSettingKeys()).
+std::span<const NumberSettingKey> FormNumberSettingKeys();
 
 // Sets every setting to its default, reads the settings file (creating it with the values of a
 // new installation when it does not exist, and working with those values), then loads the

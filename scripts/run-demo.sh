@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up and runs the board with a demo installation (on a fresh Debian 12 machine as root):
-# installs what is missing (lighttpd, g++, cmake, libgtest-dev, mdbtools-dev), builds the
-# program and the installer, creates the demo installation in ./demo and runs lighttpd on
-# 127.0.0.1:8080 in the foreground. Ctrl-C stops it.
+# installs what is missing (lighttpd, g++, cmake, libgtest-dev, zlib1g-dev, mdbtools-dev),
+# builds the program and the installer, creates the demo installation in ./demo and runs
+# lighttpd on 127.0.0.1:8080 in the foreground. Ctrl-C stops it.
 #
 #   bash scripts/run-demo.sh           reuse ./demo when it exists (its users, folders and
 #                                      messages stay), with the freshly built program
@@ -27,6 +27,8 @@ need=()
 command -v g++ >/dev/null || need+=(g++)
 command -v cmake >/dev/null || need+=(cmake)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+# boardadmin writes and reads its backups through zlib.
+[ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)
 command -v lighttpd >/dev/null || [ -x /usr/sbin/lighttpd ] || need+=(lighttpd)
 command -v pkg-config >/dev/null || need+=(pkg-config)
 [ -f /usr/include/mdbtools.h ] || need+=(mdbtools-dev)   # v2convert (libmdb)

@@ -9,6 +9,8 @@ command -v cmake >/dev/null || need+=(cmake)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 # The fuzz tests: clang with libFuzzer and the sanitizers.
 command -v clang++ >/dev/null || need+=(clang)
+# boardadmin writes and reads its backups through zlib.
+[ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)
 # The web tests: lighttpd and Apache serve a temporary installation, Debian's Chromium is driven by
 # playwright-core from npm (no browser is ever downloaded).
 command -v lighttpd >/dev/null || [ -x /usr/sbin/lighttpd ] || need+=(lighttpd)

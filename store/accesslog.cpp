@@ -31,6 +31,22 @@ void Count(UserLogSummary& s, std::string_view date, std::string_view word) {
 
 }  // namespace
 
+bool ParseAccessLogLine(std::string_view line, AccessLogEntry& out) {
+    const std::vector<std::string_view> f = CutFields(line);
+    if (f.size() < 5) return false;
+    if (f[2] == "login") out.kind = kLogLogin;
+    else if (f[2] == "write") out.kind = kLogWrite;
+    else return false;
+    out.date = CutToSlot(f[0], kLogDateSize);
+    out.userId = CutToSlot(f[1], kLogUserIdSize);
+    out.number = ParseInt(f[3]);
+    out.remoteAddr = CutToSlot(f[4], kLogAddrSize);
+    // The browser identification is the rest of the line, commas and all.
+    const size_t rest = static_cast<size_t>(f[4].data() + f[4].size() + 1 - line.data());
+    out.userAgent = CutToSlot(line.substr(rest), kLogAgentSize);
+    return true;
+}
+
 std::string FormatAccessLogLine(const AccessLogEntry& e) {
     const char* word = e.kind == kLogLogin ? "login" : e.kind == kLogWrite ? "write" : nullptr;
     if (!word) return std::string();

@@ -32,6 +32,11 @@ struct UserLogSummary {
     int32_t writes = 0;
 };
 
+// One system.log line (without its line end): date, user id, kind word, number and address,
+// each followed by a comma, then the browser identification (which may hold commas). false when
+// a comma is missing or the kind word is neither "login" nor "write".
+bool ParseAccessLogLine(std::string_view line, AccessLogEntry& out);
+
 // The line of an entry, ending in kLineEnd; "" for a kind other than login or write. Values
 // are cut to their fields; none can break the line.
 std::string FormatAccessLogLine(const AccessLogEntry& entry);

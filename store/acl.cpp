@@ -167,3 +167,17 @@ int DeleteUserAclsOfUser(const std::string& dataDir, const std::string& userId) 
     return DeleteRecords(dataDir, kUserAclFile, kUserAclTemp, kUserAclEntrySize,
                          [&](std::string_view r) { return GetSlotText(r, 4, kAclUserIdSize) == key; });
 }
+
+int DropGroupAcls(const std::string& dataDir,
+                  const std::function<bool(const GroupAclEntry&)>& drop, long* dropped) {
+    return DropRecords(dataDir, DataFilePath(dataDir, kGroupAclFile),
+                       DataFilePath(dataDir, kGroupAclTemp), kGroupAclEntrySize,
+                       [&](std::string_view r) { return drop(UnpackGroupAclEntry(r)); }, dropped);
+}
+
+int DropUserAcls(const std::string& dataDir, const std::function<bool(const UserAclEntry&)>& drop,
+                 long* dropped) {
+    return DropRecords(dataDir, DataFilePath(dataDir, kUserAclFile),
+                       DataFilePath(dataDir, kUserAclTemp), kUserAclEntrySize,
+                       [&](std::string_view r) { return drop(UnpackUserAclEntry(r)); }, dropped);
+}

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,3 +69,11 @@ int AclsWithoutFolders(const std::string& dataDir, const std::vector<int32_t>& f
 // Drops every entry of the user id (exact compare) in every folder, in one rewrite (a deleted
 // user leaves no rights behind). 0 when one was dropped, else -1.
 int DeleteUserAclsOfUser(const std::string& dataDir, const std::string& userId);
+
+// Rewrite b_g_acl.mst / b_u_acl.mst without the entries for which drop holds (and without a
+// partial record at the end); a file that would stay the same is left alone. dropped, when
+// given, counts the entries left out. 0, or -1 when the file could not be read or rewritten.
+int DropGroupAcls(const std::string& dataDir,
+                  const std::function<bool(const GroupAclEntry&)>& drop, long* dropped = nullptr);
+int DropUserAcls(const std::string& dataDir, const std::function<bool(const UserAclEntry&)>& drop,
+                 long* dropped = nullptr);

@@ -52,14 +52,6 @@ std::string FormatGroupLine(const GroupRecord& group) {
     return line;
 }
 
-bool ParseMemberLine(std::string_view line, GroupMember& out) {
-    const std::vector<std::string_view> fields = CutFields(line);
-    if (fields.size() < 2) return false;
-    out.groupId = ParseInt(fields[0]);
-    out.USER_ID = CutToSlot(fields[1], kGroupMemberIdSize);
-    return true;
-}
-
 void AppendMemberLine(std::string& out, int32_t groupId, std::string_view userId) {
     out += std::to_string(groupId);
     out += ',';
@@ -72,7 +64,7 @@ std::vector<GroupMember> ParseMembers(std::string_view bytes) {
     std::vector<GroupMember> members;
     for (std::string_view line : SplitTextLines(bytes, 1000)) {
         GroupMember m;
-        if (ParseMemberLine(line, m)) members.push_back(std::move(m));
+        if (ParseGroupMemberLine(line, m)) members.push_back(std::move(m));
     }
     return members;
 }
@@ -99,6 +91,21 @@ int FilterMembers(const std::string& dataDir, bool createWhenMissing, Keep keep)
 
 // ---- Groups ----------------------------------------------------------------------------------
 
+bool ParseGroupLine(std::string_view line, GroupRecord& out) {
+    std::string_view id, name;
+    if (GroupTokens(line, id, name) < 2) return false;
+    out = GroupRecord{ParseInt(id), CutToSlot(name, kGroupNameSize)};
+    return true;
+}
+
+bool ParseGroupMemberLine(std::string_view line, GroupMember& out) {
+    const std::vector<std::string_view> fields = CutFields(line);
+    if (fields.size() < 2) return false;
+    out.groupId = ParseInt(fields[0]);
+    out.USER_ID = CutToSlot(fields[1], kGroupMemberIdSize);
+    return true;
+}
+
 std::vector<GroupRecord> ReadAllGroups(const std::string& dataDir) {
     std::vector<GroupRecord> groups;
     const std::string path = DataFilePath(dataDir, kGroupFile);
@@ -109,9 +116,8 @@ std::vector<GroupRecord> ReadAllGroups(const std::string& dataDir) {
         return groups;
     }
     for (std::string_view line : SplitTextLines(bytes, 1000)) {
-        std::string_view id, name;
-        if (GroupTokens(line, id, name) < 2) continue;
-        groups.push_back(GroupRecord{ParseInt(id), CutToSlot(name, kGroupNameSize)});
+        GroupRecord group;
+        if (ParseGroupLine(line, group)) groups.push_back(std::move(group));
     }
     return groups;
 }

@@ -27,6 +27,12 @@ struct GroupMember {
     std::string USER_ID;  // char[24], compared exactly
 };
 
+// One group.mst line (without its line end), read with the tokenizer on "," and the line end
+// (empty fields skipped): false unless it has an id and a name.
+bool ParseGroupLine(std::string_view line, GroupRecord& out);
+// One g_user.mst line: false unless it has two comma-terminated fields.
+bool ParseGroupMemberLine(std::string_view line, GroupMember& out);
+
 // Every group line that has an id and a name, in file order (group.mst is created empty when
 // missing).
 std::vector<GroupRecord> ReadAllGroups(const std::string& dataDir);

@@ -107,3 +107,11 @@ void PutReadMarkIn(std::string& bytes, const ReadMark& mark) {
 void ClearReadMarksIn(std::string& bytes, int messageNo) {
     DropRecordsIn(bytes, kReadMarkSize, [&](std::string_view r) { return GetInt32(r, 0) == messageNo; });
 }
+
+int DropReadMarks(const std::string& dataDir, int folder, int messageNo,
+                  const std::function<bool(const ReadMark&)>& drop, long* dropped) {
+    return DropRecords(dataDir, ReadMarkPath(dataDir, folder, messageNo),
+                       FolderFilePath(dataDir, folder, "R" + std::to_string(messageNo) + ".TMP"),
+                       kReadMarkSize, [&](std::string_view r) { return drop(UnpackReadMark(r)); },
+                       dropped);
+}

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,3 +52,9 @@ int ClearReadMarks(const std::string& dataDir, int folder, int messageNo);
 // cannot be opened. Reads index.dat once and each R<m>.DAT once; an R<m>.DAT that does not
 // exist is created empty.
 int CountUnread(const std::string& dataDir, int folder, const std::string& userId);
+
+// Rewrites R<m>.DAT (through R<m>.TMP) without the marks for which drop holds, which is called
+// for every mark in file order; a file that would stay the same is left alone. dropped, when
+// given, counts the marks left out. 0, or -1 when the file could not be read or rewritten.
+int DropReadMarks(const std::string& dataDir, int folder, int messageNo,
+                  const std::function<bool(const ReadMark&)>& drop, long* dropped = nullptr);

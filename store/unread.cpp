@@ -25,6 +25,13 @@ std::string NoReadListPath(const std::string& dataDir, int folder) {
     return FolderFilePath(dataDir, folder, "unread.dat");
 }
 
+std::vector<std::string> ParseNoReadList(std::string_view bytes) {
+    std::vector<std::string> ids;
+    for (std::string_view raw : SplitRawLines(bytes, kNoReadLineBuffer))
+        ids.emplace_back(LineId(raw));
+    return ids;
+}
+
 int FindNoReadEntry(const std::string& dataDir, int folder, const std::string& userId) {
     std::string bytes;
     if (!ReadWholeFile(NoReadListPath(dataDir, folder), bytes)) return -1;

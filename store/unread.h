@@ -4,9 +4,15 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 // "%s%d/unread.dat"
 std::string NoReadListPath(const std::string& dataDir, int folder);
+
+// The ids of the lines of an unread.dat holding bytes, in file order, as the finders compare
+// them (line end and a trailing CR removed).
+std::vector<std::string> ParseNoReadList(std::string_view bytes);
 
 // The 1-based line number of the first line equal to userId, or -1 when there is none or the
 // file does not exist.

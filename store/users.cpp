@@ -99,14 +99,18 @@ std::vector<size_t> ExchangeSortOrder(const std::vector<std::string>& keys, bool
     return order;
 }
 
-// Writes one list file: for each id in the given order, the line of the user FindUser gives
-// for it; ids without such a user are left out.
-void WriteUserList(const std::string& dataDir, std::string_view name, const UserIndex& users,
-                   const std::vector<std::string>& ids, const std::vector<size_t>& order) {
+// The content of one list file: for each id in the given order, the line of the user FindUser
+// gives for it; ids without such a user are left out.
+std::string UserListText(const UserIndex& users, const std::vector<std::string>& ids,
+                         const std::vector<size_t>& order) {
     std::string content;
     for (size_t k : order) {
         if (const UserRecord* u = users.Find(ids[k])) content += FormatLine(*u, true);
     }
+    return content;
+}
+
+void WriteUserList(const std::string& dataDir, std::string_view name, const std::string& content) {
     const std::string path = DataFilePath(dataDir, name);
     RewriteViaTemp(dataDir, path, path + ".TMP", content);
 }
@@ -122,13 +126,8 @@ std::string NumberKey(std::string_view field, int width) {
 
 // The list builders by level and by group: entries of the source list that have at least
 // minFields fields, keyed by field keyField.
-void BuildListFromList(const std::string& dataDir, std::string_view source,
-                       std::string_view target, size_t minFields, size_t keyField, int width,
-                       bool descending) {
-    DataLock lock(dataDir);
-    std::string src, master;
-    if (!LoadUserFile(dataDir, source, src)) return;
-    if (!LoadUserFile(dataDir, kUserFile, master)) return;
+std::string ListFromList(std::string_view src, const UserIndex& users, size_t minFields,
+                         size_t keyField, int width, bool descending) {
     std::vector<std::string> ids, keys;
     for (std::string_view line : SplitTextLines(src)) {
         std::vector<std::string_view> f = CutFields(line);
@@ -136,7 +135,41 @@ void BuildListFromList(const std::string& dataDir, std::string_view source,
         ids.push_back(CutToSlot(f[0], kUserIdSize));
         keys.push_back(NumberKey(f[keyField], width));
     }
-    WriteUserList(dataDir, target, UserIndex(master), ids, ExchangeSortOrder(keys, descending));
+    return UserListText(users, ids, ExchangeSortOrder(keys, descending));
+}
+
+std::string ListById(const UserIndex& users, std::string_view master) {
+    std::vector<std::string> ids, keys;
+    for (std::string_view line : SplitTextLines(master)) {
+        std::vector<std::string_view> f = CutFields(line);
+        if (f.empty() || f[0].empty()) continue;
+        std::string id = CutToSlot(f[0], kUserIdSize);
+        std::string key = id;
+        for (char& c : key)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        ids.push_back(std::move(id));
+        keys.push_back(std::move(key));
+    }
+    return UserListText(users, ids, ExchangeSortOrder(keys, false));
+}
+
+std::string ListByLevel(const UserIndex& users, std::string_view byId) {
+    return ListFromList(byId, users, 3, 2, 4, true);
+}
+
+std::string ListByGroup(const UserIndex& users, std::string_view byLevel) {
+    return ListFromList(byLevel, users, 6, 5, 8, false);
+}
+
+// Rebuilds target from the list file source with make.
+void BuildListFromList(const std::string& dataDir, std::string_view source,
+                       std::string_view target,
+                       std::string (*make)(const UserIndex&, std::string_view)) {
+    DataLock lock(dataDir);
+    std::string src, master;
+    if (!LoadUserFile(dataDir, source, src)) return;
+    if (!LoadUserFile(dataDir, kUserFile, master)) return;
+    WriteUserList(dataDir, target, make(UserIndex(master), src));
 }
 
 // Rewrites user.mst: lines without a comma are dropped, lines whose first field equals id are
@@ -266,26 +299,24 @@ void BuildUserListById(const std::string& dataDir) {
     DataLock lock(dataDir);
     std::string master;
     if (!LoadUserFile(dataDir, kUserFile, master)) return;
-    std::vector<std::string> ids, keys;
-    for (std::string_view line : SplitTextLines(master)) {
-        std::vector<std::string_view> f = CutFields(line);
-        if (f.empty() || f[0].empty()) continue;
-        std::string id = CutToSlot(f[0], kUserIdSize);
-        std::string key = id;
-        for (char& c : key)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        ids.push_back(std::move(id));
-        keys.push_back(std::move(key));
-    }
-    WriteUserList(dataDir, "user2.mst", UserIndex(master), ids, ExchangeSortOrder(keys, false));
+    WriteUserList(dataDir, "user2.mst", ListById(UserIndex(master), master));
 }
 
 void BuildUserListByLevel(const std::string& dataDir) {
-    BuildListFromList(dataDir, "user2.mst", "user3.mst", 3, 2, 4, true);
+    BuildListFromList(dataDir, "user2.mst", "user3.mst", ListByLevel);
 }
 
 void BuildUserListByGroup(const std::string& dataDir) {
-    BuildListFromList(dataDir, "user3.mst", "user4.mst", 6, 5, 8, false);
+    BuildListFromList(dataDir, "user3.mst", "user4.mst", ListByGroup);
+}
+
+UserLists UserListsOf(std::string_view userFile) {
+    const UserIndex users(userFile);
+    UserLists lists;
+    lists.byId = ListById(users, userFile);
+    lists.byLevel = ListByLevel(users, lists.byId);
+    lists.byGroup = ListByGroup(users, lists.byLevel);
+    return lists;
 }
 
 bool IsUsableUserId(const std::string& id) {

@@ -74,3 +74,12 @@ void BuildUserListByGroup(const std::string& dataDir);
 // directories, so the administration, the own profile and the ID applications all hold new
 // ids to this rule.
 bool IsUsableUserId(const std::string& id);
+
+// What the three builders above write, one after the other, when user.mst holds userFile;
+// nothing is read or written. For checking list files against their source.
+struct UserLists {
+    std::string byId;     // user2.mst
+    std::string byLevel;  // user3.mst
+    std::string byGroup;  // user4.mst
+};
+UserLists UserListsOf(std::string_view userFile);
