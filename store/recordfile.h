@@ -80,9 +80,10 @@ bool ReadFileForChange(const std::string& path, std::string& bytes, bool& existe
 size_t ReadBytesAt(int fd, size_t offset, size_t length, std::string& bytes);
 
 // Replaces path by content: writes tmpPath (an existing one is removed first), flushes it to
-// disk and renames it over path in a single step, so a reader sees the old file or the new one.
-// Takes the lock of dataDir. 0, or -1 when the temporary file could not be written (the old
-// file is then untouched and the temporary file removed).
+// disk and renames it over path in a single step, so a reader sees the old file or the new one;
+// the directory is then flushed too, so that the rename outlasts a power loss. Takes the lock
+// of dataDir. 0, or -1 when the lock could not be had or the temporary file could not be
+// written (the old file is then untouched and the temporary file removed).
 int RewriteViaTemp(const std::string& dataDir, const std::string& path,
                    const std::string& tmpPath, std::string_view content);
 
