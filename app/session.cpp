@@ -48,6 +48,7 @@ int32_t LoginUser(Run& run, const std::string& uid, const std::string& upw) {
         // The throttle, looking for a free key and saving it form one step, so that two logins
         // at the same moment can neither slip past the failure count nor share a key.
         DataLock lock(dataDir);
+        if (!lock.held()) return kLoginNotStored;
         const int attempt = LoginAttempt(dataDir, user.USER_ID, run.now, user.USER_PASS == upw);
         if (attempt == kLoginThrottled) return kLoginRefusedForNow;
         if (attempt != kLoginAccepted) return -1;
@@ -72,7 +73,7 @@ int32_t LoginUser(Run& run, const std::string& uid, const std::string& upw) {
         SessionRecord rec;
         rec.key = key;
         rec.USER_ID = user.USER_ID;
-        if (SaveSession(dataDir, rec) != 0) return -1;
+        if (SaveSession(dataDir, rec) != 0) return kLoginNotStored;
     }
 
     if (ParseInt(run.settings.LOG_DATE) > 0) {
