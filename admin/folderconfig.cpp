@@ -271,18 +271,20 @@ int SaveFolderConfig(Run& run) {
             AdminNotePictureRefused(run);
     }
 
+    DataLock lock(run.dataDir());
     FolderRecord folder;
-    if (FindFolder(run.dataDir(), f, kFolderByNumber, folder) == 0) {
-        folder.name = name;
-        if (RewriteFolderLine(run.dataDir(), folder) != 0) return kConfigFailed;
-    }
+    const bool listed = FindFolder(run.dataDir(), f, kFolderByNumber, folder) == 0;
+    folder.name = name;
     // The read and write levels belong to the access page and stay as stored.
     FolderSettings stored;
     FindFolderSettings(run.dataDir(), f, stored);
     in.folderNo = f;
     in.readLevel = stored.readLevel;
     in.writeLevel = stored.writeLevel;
-    return SaveFolderSettings(run.dataDir(), in) == 0 ? kConfigSaved : kConfigFailed;
+    // The name line and the settings record change together.
+    return SaveFolderLineAndSettings(run.dataDir(), listed ? &folder : nullptr, in) == 0
+               ? kConfigSaved
+               : kConfigFailed;
 }
 
 void ShowFolderAccess(Run& run) {

@@ -250,5 +250,6 @@ int MoveFolderJob(Run& run) {
     const int rc = MoveFolderSubtree(run.dataDir(), source, target, place);
     if (rc == kTreeNoSuchFolder) return -2;
     if (rc == kTreeIntoOwnSubtree) return -3;
-    return rc == 0 ? 0 : -1;
+    if (rc != 0) return kMoveNotStored;
+    return 0;
 }

@@ -21,7 +21,9 @@ int CreateFolderJob(Run& run);
 // DELFOLDER and DELFOLDERWR (removes the folders' directories of messages and attachments).
 void ShowDeleteFolderForm(Run& run);
 int DeleteFolderJob(Run& run);
-// BORDMOVE and BORDMOVEWR: 0, -1 (no rights or not written), -2 (no such folder, or inside a
-// folder that is not a directory), -3 (into the moved folder's own subtree).
+// BORDMOVE and BORDMOVEWR: 0, -1 (no rights), -2 (no such folder, or inside a folder that is
+// not a directory), -3 (into the moved folder's own subtree), kMoveNotStored (not written, or a
+// line would grow too long for its reader; nothing changed).
+inline constexpr int kMoveNotStored = -4;
 void ShowMoveFolderForm(Run& run);
 int MoveFolderJob(Run& run);

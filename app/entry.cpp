@@ -76,7 +76,9 @@ static bool EstablishCaller(Run& run) {
     }
     const int32_t key = LoginUser(run, login.uid, login.upw);
     if (key < 0) {
-        ShowLoginPage(run, key == kLoginRefusedForNow ? run.msg(381) : std::string());
+        ShowLoginPage(run, key == kLoginRefusedForNow ? run.msg(381)
+                           : key == kLoginNotStored   ? run.msg(382)
+                                                      : std::string());
         return false;
     }
     login.SKEY = std::to_string(key);

@@ -48,6 +48,7 @@ int32_t LoginUser(Run& run, const std::string& uid, const std::string& upw) {
         // The throttle, looking for a free key and saving it form one step, so that two logins
         // at the same moment can neither slip past the failure count nor share a key.
         DataLock lock(dataDir);
+        if (!lock.held()) return kLoginNotStored;
         const int attempt = LoginAttempt(dataDir, user.USER_ID, run.now, user.USER_PASS == upw);
         if (attempt == kLoginThrottled) return kLoginRefusedForNow;
         if (attempt != kLoginAccepted) return -1;
@@ -58,7 +59,7 @@ int32_t LoginUser(Run& run, const std::string& uid, const std::string& upw) {
         bool reused = false;
         key = IssueSession(dataDir, user.USER_ID, user.MODE == kSharedAccount, kMaxKeyDraws,
                            reused);
-        if (key < 0) return -1;
+        if (key < 0) return kLoginNotStored;
         if (reused) {
             run.login.user = user;
             return key;

@@ -29,13 +29,16 @@ void WriteBackgroundBody(Run& run);
 
 // LoginUser's answer for an id that failed too often of late (see store/loginfail.h).
 inline constexpr int32_t kLoginRefusedForNow = -2;
+// LoginUser's answer when the session could not be stored (no lock, the file not writable).
+inline constexpr int32_t kLoginNotStored = -3;
 
 // Checks user id and password and issues the session key: a member account gets a new key that
 // replaces its earlier session; a shared account keeps the key of its existing session. Writes
 // the access log line of a new session when LOG_DATE is above 0. On success run.login.user is
 // the user's record and the key (1..2147483647, or a stored older key) results; -1 for an
 // unknown id or a wrong password; kLoginRefusedForNow, whatever the password, while the id is
-// locked after ten failures within ten minutes (each failure of a listed id is recorded, and a
+// locked after ten failures within ten minutes; kLoginNotStored when the password is right but
+// the session cannot be stored (each failure of a listed id is recorded, and a
 // successful login forgets them).
 int32_t LoginUser(Run& run, const std::string& uid, const std::string& upw);
 

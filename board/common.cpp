@@ -1,5 +1,7 @@
 #include "board/common.h"
 
+#include <algorithm>
+
 #include "app/session.h"
 #include "cgi/html.h"
 #include "cgi/request.h"
@@ -88,13 +90,27 @@ void WriteHidden(Run& run, const char* name, int value) {
 
 FolderSettings FolderSettingsOrEmpty(Run& run, int folderNo) {
     const FolderSettings* fs = CachedFolderSettings(run, folderNo);
-    return fs != nullptr ? *fs : FolderSettings{};
+    FolderSettings settings = fs != nullptr ? *fs : FolderSettings{};
+    // The number of attachment slots drives the pages' loops: a damaged record must not.
+    settings.ADD_MAX = std::clamp(settings.ADD_MAX, 0, kMaxAttachmentSlots);
+    return settings;
 }
 
 std::string FolderName(Run& run, int folderNo) {
     for (const FolderRecord& f : FolderTree(run))
         if (f.folderNo == folderNo) return f.name;
     return "";
+}
+
+void WriteThreadIndent(Output& out, int32_t depth, size_t threadLength) {
+    const size_t levels = depth > 0 ? std::min(static_cast<size_t>(depth), threadLength) : 0;
+    for (size_t d = 0; d < levels; ++d) out << "&nbsp;&nbsp;";
+}
+
+size_t ThreadLength(const std::vector<MessageIndexEntry>& index, int32_t threadNo) {
+    size_t n = 0;
+    for (const MessageIndexEntry& e : index) n += e.threadNo == threadNo;
+    return n;
 }
 
 std::string AttachmentLink(const Run& run, int folderNo, int messageNo, int slot) {

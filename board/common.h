@@ -8,10 +8,14 @@
 
 #include "app/run.h"
 #include "store/folders.h"
+#include "store/messages.h"
 #include "store/users.h"
 
 // Rows of a list page.
 inline constexpr int kRowsPerPage = 20;
+
+// Attachment slots of a message at most, whatever a folder's settings record says.
+inline constexpr int kMaxAttachmentSlots = 100;
 
 // Capacity with which board pages read the session key.
 inline constexpr size_t kKeyFieldCapacity = 20;
@@ -56,10 +60,15 @@ void WriteHidden(Run& run, const char* name, const std::string& value);
 void WriteHidden(Run& run, const char* name, int value);
 
 // The folder's settings record, or an empty one (all fields unset) when it has none.
-FolderSettings FolderSettingsOrEmpty(Run& run, int folderNo);
+FolderSettings FolderSettingsOrEmpty(Run& run, int folderNo);  // ADD_MAX cut to 0..kMaxAttachmentSlots
 // The folder's name from the tree, or "" when the folder is not in it.
 std::string FolderName(Run& run, int folderNo);
 
+// The indentation of a message in a thread: "&nbsp;&nbsp;" per level of depth, but never more
+// levels than the thread has records (a damaged depth field must not drive the output).
+void WriteThreadIndent(Output& out, int32_t depth, size_t threadLength);
+// Number of records of index that belong to thread threadNo.
+size_t ThreadLength(const std::vector<MessageIndexEntry>& index, int32_t threadNo);
 // The link that downloads attachment slot `slot` of a message through the program (job
 // ATTACHMENT), ready for an HREF attribute: script name, session key, folder, message, slot.
 std::string AttachmentLink(const Run& run, int folderNo, int messageNo, int slot);

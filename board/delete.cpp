@@ -8,6 +8,7 @@
 #include "board/common.h"
 #include "cgi/files.h"
 #include "store/attachments.h"
+#include "store/messagechange.h"
 #include "store/messages.h"
 #include "store/readmarks.h"
 #include "store/recordfile.h"
@@ -46,6 +47,7 @@ int DeleteMessage(Run& run) {
     const int rights = FolderRights(run, folderNo);
 
     DataLock lock(dataDir);
+    if (!lock.held()) return kDeleteNotStored;
     MessageIndexEntry entry;
     if (FindMessage(dataDir, folderNo, selNo, kMessageByNumber, entry) != 0) return -1;
     const bool writer = !caller.USER_ID.empty() && entry.userId == caller.USER_ID;
@@ -53,11 +55,10 @@ int DeleteMessage(Run& run) {
 
     if (HasDeeperFollower(ReadMessageIndex(dataDir, folderNo), entry)) {
         entry.deleted = 1;
-        return RewriteMessage(dataDir, entry) == 0 ? 0 : -1;
+        return RewriteMessage(dataDir, entry) == 0 ? 0 : kDeleteNotStored;
     }
-    if (DeleteMessageEntry(dataDir, folderNo, selNo) != 0) return -1;
-    ClearReadMarks(dataDir, folderNo, selNo);
-    DeleteAttachments(dataDir, folderNo, selNo);
+    // The records go as one change; the files are taken away once no record names them.
+    if (CommitMessageRemoval(dataDir, folderNo, selNo) != 0) return kDeleteNotStored;
     RemoveDirectoryTree(run.settings.ADD_FILE_PATH + std::to_string(folderNo) + "/X" +
                         std::to_string(selNo));
     return 0;

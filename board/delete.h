@@ -7,7 +7,9 @@
 // DELMSG: deletes message SEL_NO of FOLDER_NO for its writer or a folder manager (member
 // accounts only). A message that still has deeper records after it in its thread is kept as a
 // deleted marker; otherwise its index record, read marks, attachment records and attachment
-// directory go (the body file stays). 0 when something changed, -1 otherwise.
+// directory go (the body file stays), the records as one change. 0 when something changed,
+// -1 when refused (silently), kDeleteNotStored when the change could not be made.
+inline constexpr int kDeleteNotStored = -4;
 int DeleteMessage(Run& run);
 
 // BORDALLFLG: gives the caller a read mark on every message of FOLDER_NO he has not read yet,

@@ -180,7 +180,7 @@ static void WriteThreadRows(Run& run, int folderNo, const MessageIndexEntry& ent
         else
             o << "<TD BGCOLOR=\"#FFFFFF\"><BR></TD>\n";
         o << "<TD BGCOLOR=\"#FFFFFF\" NOWRAP>";
-        for (int d = 0; d < e->depth; ++d) o << "&nbsp;&nbsp;";
+        WriteThreadIndent(o, e->depth, thread.size());
         o.Printf("<A HREF=\"%s?SKEY=%s&JOB=DETAILS&FOLDER_NO=%d&SEL_NO=%d&USER_DISP_DEF=%d\">",
                  script.c_str(), key.c_str(), folderNo, e->messageNo, linkMode);
         if (e->depth > 0) o.Printf("Re:^%d:", e->depth);

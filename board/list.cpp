@@ -1,6 +1,7 @@
 #include "board/list.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "app/rights.h"
@@ -99,6 +100,9 @@ static std::vector<MessageIndexEntry> PageRows(const std::string& dataDir, int f
 }
 
 namespace {
+
+// Thread depths up to this many levels are indented as stored without counting the thread.
+constexpr size_t kPlainDepth = 64;
 
 struct ListState {
     int folderNo = 0;
@@ -267,7 +271,7 @@ void WriteModeForms(Run& run, const ListState& st) {
     o << "</TR>\n</TABLE>\n";
 }
 
-void WriteRow(Run& run, const ListState& st, const MessageIndexEntry& e) {
+void WriteRow(Run& run, const ListState& st, const MessageIndexEntry& e, size_t threadLength) {
     Output& o = run.out;
     o << "<TR>\n";
     o << "<TD BGCOLOR=\"#FFFFFF\" ALIGN=\"CENTER\">";
@@ -288,7 +292,7 @@ void WriteRow(Run& run, const ListState& st, const MessageIndexEntry& e) {
 
     o << "<TD BGCOLOR=\"#FFFFFF\" ALIGN=\"LEFT\" NOWRAP>";
     if (st.mode == 1)
-        for (int d = 0; d < e.depth; ++d) o << "&nbsp;&nbsp;";
+        WriteThreadIndent(o, e.depth, threadLength);
     o.Printf("<A HREF=\"%s?SKEY=%s&JOB=DETAILS&FOLDER_NO=%d&SEL_NO=%d&USER_DISP_DEF=%d\">",
              st.script.c_str(), st.key.c_str(), st.folderNo, e.messageNo, st.mode);
     if (e.depth > 0) o.Printf("Re:^%d:", e.depth);
@@ -352,8 +356,19 @@ void ShowFolderList(Run& run) {
                                     run.msg(265), run.msg(266), run.msg(267)};
     for (const std::string& h : headings) o << "<TD BGCOLOR=\"#E0FFFF\" NOWRAP>" << h << "</TD>\n";
     o << "</TR>\n";
-    for (const MessageIndexEntry& e : PageRows(run.dataDir(), st.folderNo, st.mode, st.page))
-        WriteRow(run, st, e);
+    // A depth read from the file drives the indentation. A plausible one is written as it
+    // stands; a deeper one is held to the number of records of its thread, counted from one
+    // read of the index's number and thread fields, so a damaged depth never floods the page.
+    std::optional<RawMessageIndex> raw;
+    for (const MessageIndexEntry& e : PageRows(run.dataDir(), st.folderNo, st.mode, st.page)) {
+        size_t levels = kPlainDepth;
+        if (st.mode == 1 && e.depth > static_cast<int32_t>(kPlainDepth)) {
+            if (!raw) raw.emplace(ReadRawMessageIndex(run.dataDir(), st.folderNo));
+            levels = 0;
+            for (size_t i = 0; i < raw->size(); ++i) levels += raw->thread(i) == e.threadNo;
+        }
+        WriteRow(run, st, e, levels);
+    }
     o << "</TABLE>\n<P>\n";
 
     WriteLowerNavigation(run, st);

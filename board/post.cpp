@@ -11,6 +11,7 @@
 #include "app/rights.h"
 #include "app/session.h"
 #include "board/common.h"
+#include "cgi/fileops.h"
 #include "cgi/files.h"
 #include "cgi/html.h"
 #include "cgi/request.h"
@@ -18,6 +19,7 @@
 #include "store/accesslog.h"
 #include "store/attachments.h"
 #include "store/bodies.h"
+#include "store/messagechange.h"
 #include "store/readmarks.h"
 #include "store/recordfile.h"
 
@@ -51,7 +53,7 @@ bool IsFileFieldName(const std::string& name) {
 }
 
 int MakeDirectory(const std::string& path) {
-    if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) return 0;
+    if (FsMkdir(path.c_str(), 0755) == 0 || errno == EEXIST) return 0;
     return -1;
 }
 
@@ -62,6 +64,7 @@ struct SlotRequest {
     std::string fileName;    // AttachmentFileName of the upload ("" when refused)
     std::string tempPath;    // the upload temporary file ("" when the value names none)
     bool existing = false;   // the edited message has an attachment in this slot
+    std::string existingName;  // its file name
 
     // A new file that replaces (or fills) the slot.
     bool Replaces() const { return !keep && upload && !fileName.empty() && !tempPath.empty(); }
@@ -268,13 +271,7 @@ std::string UploadTempPath(const Run& run, const std::string& tempName) {
 
 int StoreNewMessage(const std::string& dataDir, MessageIndexEntry& entry,
                     const std::string& body) {
-    // The body goes in first, under the number the insert gives, so that the index never lists
-    // the message before its text is there; the index is read once, under the lock.
-    if (AppendMessage(dataDir, entry, entry.userId, [&](int32_t newNo) {
-            return WriteMessageBody(dataDir, entry.folderNo, newNo, body);
-        }) != 0)
-        return kPostNotStored;
-    return kPostStored;
+    return CommitNewMessage(dataDir, entry, body, {}) == 0 ? kPostStored : kPostNotStored;
 }
 
 int SaveMessage(Run& run) {
@@ -291,6 +288,7 @@ int SaveMessage(Run& run) {
     // One lock for the whole step: the rights, the checks below and every write see the same
     // data (the run's caches are filled from here on).
     DataLock lock(dataDir);
+    if (!lock.held()) return kPostNotStored;
     if (FolderRights(run, folderNo) < kRightsWrite || !IsBoard(run, folderNo))
         return kPostRefused;
     const bool editing = fjob == "EDITMSG";
@@ -332,6 +330,11 @@ int SaveMessage(Run& run) {
         }
         AttachmentEntry att;
         s.existing = editing && FindAttachment(dataDir, folderNo, selNo, i, att) == 0;
+        if (s.existing) s.existingName = att.fileName;
+        // A file the decoder could not keep whole (no temporary file, a write that failed) is
+        // never stored short or left out silently.
+        const FormField* file = FindFormField(run.fields, "FILE" + n, 0);
+        if (s.upload && !s.keep && file != nullptr && file->isCut) return kPostNotStored;
         if (SlotFilledAfter(s, editing)) ++attachCount;
     }
 
@@ -348,53 +351,50 @@ int SaveMessage(Run& run) {
     entry.attachCount = attachCount;
     DropLineFeeds(body);
 
-    if (!editing) {
-        if (StoreNewMessage(dataDir, entry, body) != kPostStored) return kPostNotStored;
-    } else {
-        entry.threadNo = old.threadNo;
-        entry.depth = old.depth;
-        if (RewriteMessage(dataDir, entry) != 0) return kPostNotStored;
-        if (WriteMessageBody(dataDir, folderNo, entry.messageNo, body) != 0) return kPostNotStored;
-        ClearReadMarks(dataDir, folderNo, entry.messageNo);
-        ReadMark mark;
-        mark.messageNo = entry.messageNo;
-        mark.userId = entry.userId;
-        SaveReadMark(dataDir, folderNo, mark);
-    }
-
+    // The attachment files go in place first: no record names them until the change of the
+    // record files below is made, and they are taken away again when it is not.
+    const int number = editing ? selNo : NextMessageNumberOf(dataDir, folderNo);
+    if (number < 1) return kPostNotStored;
     const std::string folderDir = run.settings.ADD_FILE_PATH + std::to_string(folderNo);
-    const std::string messageDir = folderDir + "/X" + std::to_string(entry.messageNo);
-    int lost = 0;  // new files that could not be put in place
+    const std::string messageDir = folderDir + "/X" + std::to_string(number);
+    std::vector<AttachmentEntry> put;
+    std::vector<int> dropSlots;
+    std::vector<std::string> placed;  // new files, taken away when the change is not made
+    const auto takeBack = [&] {
+        for (const std::string& p : placed) FsUnlink(p.c_str());
+    };
     for (int i = 1; i <= static_cast<int>(slots.size()); ++i) {
         const SlotRequest& s = slots[i - 1];
+        const std::string slotDir = messageDir + "/" + std::to_string(i);
         if (s.Replaces()) {
-            const std::string slotDir = messageDir + "/" + std::to_string(i);
             const std::string target = slotDir + "/" + s.fileName;
-            bool placed = MakeDirectory(folderDir) == 0 && MakeDirectory(messageDir) == 0 &&
-                          MakeDirectory(slotDir) == 0;
-            if (placed) {
-                unlink(target.c_str());
-                placed = MoveFile(s.tempPath, target) == 0;
-                if (placed) sweep.Consumed(s.tempPath);
+            if (MakeDirectory(folderDir) != 0 || MakeDirectory(messageDir) != 0 ||
+                MakeDirectory(slotDir) != 0 || MoveFile(s.tempPath, target) != 0) {
+                takeBack();
+                return kPostNotStored;
             }
-            // The record follows the file, so that it never names a file that is not there.
-            if (!placed) {
-                if (!s.existing) ++lost;
-                continue;
-            }
+            sweep.Consumed(s.tempPath);
+            if (!s.existing || s.existingName != s.fileName) placed.push_back(target);
             AttachmentEntry att;
-            att.messageNo = entry.messageNo;
             att.slot = i;
             att.fileName = s.fileName;
-            SaveAttachment(dataDir, folderNo, att);
-        } else if (editing && !s.upload && !s.keep) {
-            DeleteAttachment(dataDir, folderNo, entry.messageNo, i);
+            put.push_back(att);
+        } else if (editing && !s.upload && !s.keep && s.existing) {
+            dropSlots.push_back(i);  // the stored file stays on disk
         }
     }
 
-    if (lost > 0) {
-        entry.attachCount -= lost;
-        RewriteMessage(dataDir, entry);
+    int stored;
+    if (!editing) {
+        stored = CommitNewMessage(dataDir, entry, body, put, number);
+    } else {
+        entry.threadNo = old.threadNo;
+        entry.depth = old.depth;
+        stored = CommitEditedMessage(dataDir, entry, body, put, dropSlots);
+    }
+    if (stored != 0) {
+        takeBack();
+        return kPostNotStored;
     }
 
     if (ParseInt(run.settings.LOG_DATE) > 0) {

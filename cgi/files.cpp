@@ -10,25 +10,19 @@
 #include <vector>
 
 #include "cgi/dbcs.h"
+#include "cgi/fileops.h"
 
 // Opens read-write; a missing file is created empty (owner read and write), as record files are.
 static int OpenOrCreate(const std::string& path) {
-    int fd;
-    do fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    const int fd = FsOpen(path.c_str(), O_RDWR);
     if (fd >= 0) return fd;
-    do fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    while (fd < 0 && errno == EINTR);
-    return fd;
+    return FsOpen(path.c_str(), O_RDWR | O_CREAT, 0600);
 }
 
 static bool WriteAll(int fd, const char* data, size_t size) {
     while (size > 0) {
-        ssize_t w = ::write(fd, data, size);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        ssize_t w = FsWrite(fd, data, size);
+        if (w <= 0) return false;
         data += w;
         size -= static_cast<size_t>(w);
     }
@@ -110,7 +104,7 @@ int MoveFile(const std::string& source, const std::string& destination) {
     }
 
     if (CanRenameInstead(source, destination) &&
-        ::rename(source.c_str(), destination.c_str()) == 0) {
+        FsRename(source.c_str(), destination.c_str()) == 0) {
         // A copied destination is created with owner read and write only.
         struct stat r;
         if (::stat(destination.c_str(), &r) == 0 && (r.st_mode & 07777) != 0600)
@@ -120,7 +114,7 @@ int MoveFile(const std::string& source, const std::string& destination) {
 
     int in = OpenOrCreate(source);
     if (in < 0) return -1;
-    ::unlink(destination.c_str());
+    FsUnlink(destination.c_str());
     int out = OpenOrCreate(destination);
     if (out < 0) {
         ::close(in);
@@ -139,13 +133,14 @@ int MoveFile(const std::string& source, const std::string& destination) {
         }
     }
     ::close(in);
+    if (ok && FsFsync(out) != 0) ok = false;  // the file must be whole before a record names it
     if (::close(out) != 0) ok = false;
     if (!ok) {
         // Keep the source; a partial destination must not pass for the file.
-        ::unlink(destination.c_str());
+        FsUnlink(destination.c_str());
         return -1;
     }
-    return ::unlink(source.c_str()) == 0 ? 0 : -1;
+    return FsUnlink(source.c_str()) == 0 ? 0 : -1;
 }
 
 void ListFiles(std::string& buffer, size_t capacity) {

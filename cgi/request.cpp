@@ -1,5 +1,7 @@
 #include "cgi/request.h"
 
+#include "cgi/fileops.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -15,6 +17,7 @@
 #include <unistd.h>
 
 #include "cgi/dbcs.h"
+#include "cgi/fileops.h"
 
 namespace {
 
@@ -296,7 +299,7 @@ private:
 class FileSink {
 public:
     // temp, when given, receives the file's identity as it is closed.
-    FileSink(int fd, UploadTemp* temp) : fd_(fd), temp_(temp) {}
+    FileSink(int fd, UploadTemp* temp) : fd_(fd), temp_(temp), failed_(fd < 0) {}
     ~FileSink() { Close(); }
     FileSink(const FileSink&) = delete;
     FileSink& operator=(const FileSink&) = delete;
@@ -327,6 +330,8 @@ public:
         WriteBlock();
         Close();
     }
+    // The file could not be created or a write failed: what it holds is not the whole part.
+    bool Failed() const { return failed_; }
 
 private:
     void ToBlock(std::string_view s) {
@@ -341,9 +346,9 @@ private:
     void WriteBlock() {
         size_t done = 0;
         while (fd_ >= 0 && done < used_) {
-            ssize_t n = write(fd_, block_ + done, used_ - done);
-            if (n < 0 && errno == EINTR) continue;
+            ssize_t n = FsWrite(fd_, block_ + done, used_ - done);
             if (n <= 0) {
+                failed_ = true;
                 Close();  // disk full or similar: the rest of the part is dropped
                 break;
             }
@@ -366,6 +371,7 @@ private:
 
     int fd_;
     UploadTemp* temp_;
+    bool failed_;
     char block_[kUploadBlockSize * 64];
     size_t used_ = 0;
     char hold_[2];
@@ -620,6 +626,8 @@ bool DecodeMultipart(BodyReader& in, const std::string& contentType, const std::
                     sink.AtDelimiter();
                 else
                     sink.AtEnd();
+                // A file the disk did not take whole is marked, never passed on as complete.
+                if (sink.Failed()) fields.back().isCut = true;
             }
         }
         if (!met || !NextPartFollows(in)) return true;

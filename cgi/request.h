@@ -29,7 +29,8 @@ struct FormField {
     std::string value;
     bool hasValue = false;  // false for a URL-encoded segment without "="; reads as empty
     bool isUpload = false;  // a multipart file part: the value names an upload temporary file
-    bool isCut = false;     // a multipart value longer than the decoder keeps, cut short
+    bool isCut = false;     // a multipart value longer than the decoder keeps, cut short; for
+                            // a file part: its temporary file could not be made or written whole
     UploadTemp temp = {};   // the file part's temporary file, as this run made it
 };
 using FieldList = std::vector<FormField>;

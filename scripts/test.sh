@@ -7,6 +7,8 @@ need=()
 command -v g++ >/dev/null || need+=(g++)
 command -v cmake >/dev/null || need+=(cmake)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+# The fuzz tests: clang with libFuzzer and the sanitizers.
+command -v clang++ >/dev/null || need+=(clang)
 # boardadmin writes and reads its backups through zlib.
 [ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)
 # The web tests: lighttpd and Apache serve a temporary installation, Debian's Chromium is driven by
@@ -33,10 +35,15 @@ if [ ! -f node_modules/playwright-core/package.json ] ||
   npm ci --no-audit --no-fund
 fi
 
-# The request decoder runs once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Every GoogleTest suite runs once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake -S . -B build-asan -DBOARD_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build build-asan -j2 --target test_cgi
-(cd build-asan && ctest --output-on-failure -R '^cgi\.' -j2)
+cmake --build build-asan -j2
+(cd build-asan && ctest --output-on-failure -E '^web\.' -j2)
+
+# Each libFuzzer harness runs for a bounded time (BOARD_FUZZ_SECONDS) from its committed corpus.
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DBOARD_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-fuzz -j2 --target fuzzers
+(cd build-fuzz && ctest --output-on-failure -R '^fuzz\.' -j2)
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j2

@@ -81,3 +81,14 @@ int DeleteAttachment(const std::string& dataDir, int folder, int messageNo, int 
     return DropEntries(dataDir, folder,
                        [&](std::string_view r) { return Matches(r, messageNo, slot); });
 }
+
+void PutAttachmentIn(std::string& bytes, const AttachmentEntry& entry) {
+    PutRecordIn(bytes, kAttachmentEntrySize, PackAttachmentEntry(entry),
+                [&](std::string_view r) { return Matches(r, entry.messageNo, entry.slot); });
+}
+
+void DropAttachmentsIn(std::string& bytes, int messageNo, int slot) {
+    DropRecordsIn(bytes, kAttachmentEntrySize, [&](std::string_view r) {
+        return slot == 0 ? GetInt32(r, 0) == messageNo : Matches(r, messageNo, slot);
+    });
+}

@@ -34,6 +34,11 @@ int FindAttachment(const std::string& dataDir, int folder, int messageNo, int sl
 // when the file cannot be written.
 int SaveAttachment(const std::string& dataDir, int folder, const AttachmentEntry& entry);
 
+// SaveAttachment and DeleteAttachment(s) on the bytes of an add_file.dat in memory; slot 0
+// drops every entry of the message.
+void PutAttachmentIn(std::string& bytes, const AttachmentEntry& entry);
+void DropAttachmentsIn(std::string& bytes, int messageNo, int slot);
+
 // Rewrite add_file.dat (through add_file.dat.TMP) without the entries of the message / of the
 // message and slot. 0 when one was dropped, else -1.
 int DeleteAttachments(const std::string& dataDir, int folder, int messageNo);

@@ -102,6 +102,8 @@ std::string FormatFolderLine(const FolderRecord& record) {
     return line;
 }
 
+bool TreeLineFits(std::string_view line) { return LineWithoutEnd(line).size() <= 998; }
+
 std::vector<FolderRecord> ReadFolderTree(const std::string& dataDir) {
     std::vector<FolderRecord> tree;
     std::string bytes;
@@ -134,6 +136,7 @@ int FindFolder(const std::string& dataDir, int n, int how, FolderRecord& out) {
 int InsertFolderLine(const std::string& dataDir, const FolderRecord& record, int p) {
     if (p < 1) return -1;
     const std::string newLine = FormatFolderLine(record);
+    if (!TreeLineFits(newLine)) return kTreeLineTooLong;
     return EditTree(dataDir, [&](const std::vector<std::string_view>& lines, std::string& out) {
         long lastCopied = -1;
         bool written = false;
@@ -168,23 +171,38 @@ int DeleteFolderLine(const std::string& dataDir, int p) {
     });
 }
 
+namespace {
+
+// The tree bytes with every well-formed line of the record's number replaced by its line and
+// lines without three commas dropped; false when no line was replaced.
+bool TreeWithLine(std::string_view bytes, const std::string& newLine, int32_t folderNo,
+                  std::string& out) {
+    const std::vector<std::string_view> lines = SplitRawLines(bytes, 1000);
+    long lastCopied = -1;
+    bool replaced = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        FolderRecord old;
+        if (!ParseFolderLine(LineWithoutEnd(lines[i]), old)) continue;  // malformed: dropped
+        if (old.folderNo == folderNo) {
+            EndOpenLine(out);
+            out += newLine;
+            replaced = true;
+        } else {
+            CopyRawLine(out, lines[i], static_cast<long>(i), lastCopied);
+        }
+    }
+    return replaced;
+}
+
+}  // namespace
+
 int RewriteFolderLine(const std::string& dataDir, const FolderRecord& record) {
     const std::string newLine = FormatFolderLine(record);
+    if (!TreeLineFits(newLine)) return kTreeLineTooLong;
     return EditTree(dataDir, [&](const std::vector<std::string_view>& lines, std::string& out) {
-        long lastCopied = -1;
-        bool replaced = false;
-        for (size_t i = 0; i < lines.size(); ++i) {
-            FolderRecord old;
-            if (!ParseFolderLine(LineWithoutEnd(lines[i]), old)) continue;  // malformed: dropped
-            if (old.folderNo == record.folderNo) {
-                EndOpenLine(out);
-                out += newLine;
-                replaced = true;
-            } else {
-                CopyRawLine(out, lines[i], static_cast<long>(i), lastCopied);
-            }
-        }
-        return replaced ? 0 : -1;
+        std::string bytes;
+        for (std::string_view line : lines) bytes.append(line);
+        return TreeWithLine(bytes, newLine, record.folderNo, out) ? 0 : -1;
     });
 }
 
@@ -362,6 +380,7 @@ int CreateFolder(const std::string& dataDir, FolderRecord& folder, int position,
     }
     folder.folderNo = largest + 1;
     folder.indentation = depth;
+    if (!TreeLineFits(FormatFolderLine(folder))) return kTreeLineTooLong;
 
     std::string out;
     long lastCopied = -1;
@@ -451,6 +470,8 @@ int MoveFolderSubtree(const std::string& dataDir, int source, int target, int pl
     for (int i = a; i < b; ++i) {
         inBlock.insert(t.rawIndex[i]);
         block += Reindented(t.raw[t.rawIndex[i]], t.folders[i].indentation + shift);
+        if (!TreeLineFits(std::string_view(block).substr(block.rfind('\n', block.size() - 2) + 1)))
+            return kTreeLineTooLong;
     }
     const size_t anchorRaw = anchor < t.count() ? t.rawIndex[anchor] : t.raw.size();
     std::string out;
@@ -470,4 +491,32 @@ int MoveFolderSubtree(const std::string& dataDir, int source, int target, int pl
     }
     if (out == t.bytes) return 0;
     return ReplaceFilesTogether(dataDir, {{std::string(kTreeFile), std::move(out)}}) == 0 ? 0 : -1;
+}
+
+int SaveFolderLineAndSettings(const std::string& dataDir, const FolderRecord* renamed,
+                              const FolderSettings& settings) {
+    DataLock lock(dataDir);
+    if (!lock.held()) return -1;
+    std::vector<FileReplacement> files;
+    if (renamed != nullptr) {
+        const std::string newLine = FormatFolderLine(*renamed);
+        if (!TreeLineFits(newLine)) return kTreeLineTooLong;
+        std::string bytes, tree;
+        bool existed;
+        if (!ReadFileForChange(DataFilePath(dataDir, kTreeFile), bytes, existed)) return -1;
+        if (TreeWithLine(bytes, newLine, renamed->folderNo, tree) && tree != bytes)
+            files.push_back({std::string(kTreeFile), std::move(tree)});
+    }
+    std::string bytes, records;
+    bool existed, matched = false;
+    if (!ReadFileForChange(DataFilePath(dataDir, kSettingsFile), bytes, existed)) return -1;
+    const std::string packed = PackFolderSettings(settings);
+    for (std::string_view r : SplitRecords(bytes, kFolderSettingsSize)) {
+        const bool mine = GetInt32(r, 0) == settings.folderNo;
+        matched = matched || mine;
+        records.append(mine ? std::string_view(packed) : r);
+    }
+    if (!matched) records += packed;
+    files.push_back({std::string(kSettingsFile), std::move(records)});
+    return ReplaceFilesTogether(dataDir, files) == 0 ? 0 : -1;
 }

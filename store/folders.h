@@ -56,6 +56,10 @@ bool ParseFolderLine(std::string_view line, FolderRecord& out);
 // empty kind field (read back as kind 0); the name is cut to its slot and at a comma or line
 // break, which the format cannot hold.
 std::string FormatFolderLine(const FolderRecord& record);
+// Whether a line of b_title.mst (its line end aside) is read back whole: at most 998
+// characters, what the 1000-byte line reader takes as one line. No writer produces a longer one:
+// the change is refused with kTreeLineTooLong instead (the folder would lose its line).
+bool TreeLineFits(std::string_view line);
 
 // Every well-formed line of b_title.mst in display order, from one read (empty when the file
 // is missing). Element i is what FindFolder(i + 1, kFolderByPosition) finds.
@@ -67,7 +71,7 @@ int FindFolder(const std::string& dataDir, int n, int how, FolderRecord& out);
 
 // Inserts the record's line directly after the p-th line of the file (every line counts), or at
 // the end when the file has fewer lines. b_title.mst is created when missing. 0, or -1 when p
-// is less than 1 or the file cannot be written.
+// is less than 1 or the file cannot be written, or kTreeLineTooLong.
 int InsertFolderLine(const std::string& dataDir, const FolderRecord& record, int p);
 
 // Drops the p-th line of the file (every line counts). 0, or -1 when there is no such line.
@@ -76,6 +80,11 @@ int DeleteFolderLine(const std::string& dataDir, int p);
 // Replaces every well-formed line of the record's folder number by the record's line; lines
 // without three commas are dropped. 0 when a line was replaced, else -1.
 int RewriteFolderLine(const std::string& dataDir, const FolderRecord& record);
+
+// RewriteFolderLine of renamed (when not null) and SaveFolderSettings of settings as one change
+// (ReplaceFilesTogether). 0, -1 (nothing changed) or kTreeLineTooLong.
+int SaveFolderLineAndSettings(const std::string& dataDir, const FolderRecord* renamed,
+                              const FolderSettings& settings);
 
 // Every complete record of b_title2.mst in file order, from one read (the file is created
 // empty when missing).
@@ -112,6 +121,7 @@ inline constexpr int kPlaceInside = 2;  // first entry of the directory
 // Results besides 0 and -1 (the files could not be read or written; nothing changed).
 inline constexpr int kTreeNoSuchFolder = -2;   // no folder there, or kPlaceInside on a non-directory
 inline constexpr int kTreeIntoOwnSubtree = -3;  // the target lies in the moved block
+inline constexpr int kTreeLineTooLong = -4;     // a line would be longer than its reader takes
 
 // Creates a folder of folder.kind named folder.name; folder.folderNo becomes the largest number
 // of the tree + 1 and folder.indentation its depth. position below 1: at the end at depth 0.

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cgi/fileops.h"
 #include "store/recordfile.h"
 
 namespace {
@@ -15,17 +16,12 @@ namespace {
 constexpr std::string_view kHeader = "boardcgi journal 1\n";
 
 int OpenRetry(const std::string& path, int flags, mode_t mode = 0) {
-    int fd;
-    do {
-        fd = open(path.c_str(), flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return FsOpen(path.c_str(), flags, mode);
 }
 
 bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
-        const ssize_t n = write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = FsWrite(fd, bytes.data(), bytes.size());
         if (n <= 0) return false;
         bytes.remove_prefix(static_cast<size_t>(n));
     }
@@ -34,22 +30,24 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 // Writes path anew with bytes and flushes it to disk; mode from keepModeOf when that exists.
 bool WriteDurably(const std::string& path, std::string_view bytes, const std::string& keepModeOf) {
-    unlink(path.c_str());
+    FsUnlink(path.c_str());
     const int fd = OpenRetry(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0) return false;
     struct stat st;
     if (!keepModeOf.empty() && stat(keepModeOf.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
-    bool ok = WriteAll(fd, bytes) && fsync(fd) == 0;
+    bool ok = WriteAll(fd, bytes) && FsFsync(fd) == 0;
     if (close(fd) != 0) ok = false;
     return ok;
 }
 
-// Flushes a directory's entries (the renames and removals in it) to disk.
-void SyncDirectory(const std::string& dir) {
+// Flushes a directory's entries (the renames and removals in it) to disk. false when that
+// could not be done.
+bool SyncDirectory(const std::string& dir) {
     const int fd = OpenRetry(dir.empty() ? "." : dir, O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return;
-    fsync(fd);
+    if (fd < 0) return false;
+    const bool ok = FsFsync(fd) == 0;
     close(fd);
+    return ok;
 }
 
 // The directory part of dataDir + name, with its separator ("" for the current directory).
@@ -129,19 +127,31 @@ int FinishJournal(const std::string& dataDir) {
     for (const std::string& name : j.names) {
         const std::string temp = TempPathOf(dataDir, name);
         if (!j.complete) {
-            unlink(temp.c_str());
+            FsUnlink(temp.c_str());
             continue;
         }
         const std::string target = DataFilePath(dataDir, name);
         dirs.insert(DirectoryOf(target));
         // A missing temporary was renamed before the run was cut short.
-        if (rename(temp.c_str(), target.c_str()) != 0 && errno != ENOENT) ok = false;
+        if (FsRename(temp.c_str(), target.c_str()) != 0 && errno != ENOENT) ok = false;
     }
     for (const std::string& dir : dirs) SyncDirectory(dir);
     if (!ok) return -1;
-    unlink(journal.c_str());
+    FsUnlink(journal.c_str());
     SyncDirectory(dataDir);
     return 0;
+}
+
+// Flushes the folder directories that hold temporaries (the data directory is done apart).
+bool SyncTempDirectories(const std::string& dataDir, const std::vector<FileReplacement>& files) {
+    std::set<std::string> dirs;
+    for (const FileReplacement& f : files) {
+        const std::string dir = DirectoryOf(DataFilePath(dataDir, f.name));
+        if (dir != dataDir) dirs.insert(dir);
+    }
+    for (const std::string& dir : dirs)
+        if (!SyncDirectory(dir)) return false;
+    return true;
 }
 
 }  // namespace
@@ -153,8 +163,9 @@ int ReplaceFilesTogether(const std::string& dataDir, const std::vector<FileRepla
     if (files.empty()) return 0;
 
     DataLock lock(dataDir);
+    if (!lock.held()) return -1;
     const auto removeTemps = [&] {
-        for (const FileReplacement& f : files) unlink(TempPathOf(dataDir, f.name).c_str());
+        for (const FileReplacement& f : files) FsUnlink(TempPathOf(dataDir, f.name).c_str());
     };
     for (const FileReplacement& f : files) {
         if (!WriteDurably(TempPathOf(dataDir, f.name), f.content, DataFilePath(dataDir, f.name))) {
@@ -166,12 +177,14 @@ int ReplaceFilesTogether(const std::string& dataDir, const std::vector<FileRepla
     for (const FileReplacement& f : files) journal += f.name + "\n";
     journal += ClosingLine(journal, files.size());
     const std::string journalPath = DataFilePath(dataDir, kJournalName);
-    if (!WriteDurably(journalPath, journal, "")) {
-        unlink(journalPath.c_str());
+    // The journal counts once it and the temporaries are surely on disk; before that the
+    // change is abandoned.
+    if (!WriteDurably(journalPath, journal, "") || !SyncDirectory(dataDir) ||
+        !SyncTempDirectories(dataDir, files)) {
+        FsUnlink(journalPath.c_str());
         removeTemps();
         return -1;
     }
-    SyncDirectory(dataDir);
     FinishJournal(dataDir);  // a failed rename is retried by the next run that takes the lock
     return 0;
 }
@@ -179,5 +192,6 @@ int ReplaceFilesTogether(const std::string& dataDir, const std::vector<FileRepla
 int CompletePendingChange(const std::string& dataDir) {
     if (!FileExists(DataFilePath(dataDir, kJournalName))) return 0;
     DataLock lock(dataDir);
+    if (!lock.held()) return -1;
     return FinishJournal(dataDir);
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "store/readmarks.h"
 #include "store/recordfile.h"
@@ -215,6 +216,51 @@ int CountMessageCopies(const std::string& dataDir, int folder, int messageNo) {
     return copies;
 }
 
+int32_t NextMessageNumber(std::string_view bytes) {
+    int32_t newNo = 0;
+    for (std::string_view r : SplitRecords(bytes, kMessageIndexEntrySize))
+        newNo = std::max(newNo, GetInt32(r, 4));
+    return newNo == INT32_MAX ? -1 : newNo + 1;
+}
+
+bool InsertMessageIn(std::string& bytes, MessageIndexEntry& entry) {
+    bytes.resize(bytes.size() - bytes.size() % kMessageIndexEntrySize);
+    const int32_t newNo = NextMessageNumber(bytes);
+    if (newNo < 1) return false;
+    const int32_t parentNo = entry.messageNo;
+    entry.deleted = 0;
+    entry.depth = 0;
+    entry.messageNo = newNo;
+    if (parentNo == 0) {
+        entry.threadNo = newNo;
+        bytes += PackMessageIndexEntry(entry);
+        return true;
+    }
+    entry.threadNo = parentNo;
+    enum { kParentNotSeen, kParentSeen, kDone } state = kParentNotSeen;
+    int32_t parentDepth = 0;
+    std::string out;
+    out.reserve(bytes.size() + kMessageIndexEntrySize);
+    auto placeEntry = [&](int32_t depth) {
+        entry.depth = depth;
+        out += PackMessageIndexEntry(entry);
+        state = kDone;
+    };
+    for (std::string_view rec : SplitRecords(bytes, kMessageIndexEntrySize)) {
+        if (state == kParentSeen && GetInt32(rec, 16) <= parentDepth) placeEntry(parentDepth + 1);
+        if (state != kDone && GetInt32(rec, 4) == parentNo) {
+            entry.threadNo = GetInt32(rec, 12);
+            parentDepth = GetInt32(rec, 16);
+            state = kParentSeen;
+        }
+        out += rec;
+    }
+    if (state == kParentSeen) placeEntry(parentDepth + 1);
+    else if (state == kParentNotSeen) placeEntry(0);
+    bytes = std::move(out);
+    return true;
+}
+
 int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
                   const std::string& writerId) {
     return AppendMessage(dataDir, entry, writerId, nullptr);
@@ -229,50 +275,11 @@ int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
     const std::string path = MessageIndexPath(dataDir, entry.folderNo);
     std::string bytes;
     if (!ReadRecordFile(path, kMessageIndexEntrySize, bytes)) return -1;
-    const size_t count = RecordCount(bytes);
-
-    int32_t newNo = 0;
-    for (size_t i = 0; i < count; ++i) newNo = std::max(newNo, NumberAt(bytes, i));
-    ++newNo;
-    if (beforeInsert && beforeInsert(newNo) != 0) return -1;
-
     const int32_t parentNo = entry.messageNo;
-    entry.deleted = 0;
-    entry.depth = 0;
-    int result;
-    if (parentNo == 0) {
-        entry.messageNo = newNo;
-        entry.threadNo = newNo;
-        // At the end of the complete records, so that a partial record left at the end of the
-        // file is overwritten instead of shifting every later record.
-        result = WriteAt(dataDir, path, static_cast<long>(count * kMessageIndexEntrySize),
-                         PackMessageIndexEntry(entry));
-    } else {
-        entry.threadNo = parentNo;
-        enum { kParentNotSeen, kParentSeen, kDone } state = kParentNotSeen;
-        int32_t parentDepth = 0;
-        std::string out;
-        out.reserve(bytes.size() + kMessageIndexEntrySize);
-        auto placeEntry = [&](int32_t depth) {
-            entry.depth = depth;
-            entry.messageNo = newNo;
-            out += PackMessageIndexEntry(entry);
-            state = kDone;
-        };
-        for (std::string_view rec : SplitRecords(bytes, kMessageIndexEntrySize)) {
-            if (state == kParentSeen && GetInt32(rec, 16) <= parentDepth) placeEntry(parentDepth + 1);
-            if (state != kDone && GetInt32(rec, 4) == parentNo) {
-                entry.threadNo = GetInt32(rec, 12);
-                parentDepth = GetInt32(rec, 16);
-                state = kParentSeen;
-            }
-            out += rec;
-        }
-        if (state == kParentSeen) placeEntry(parentDepth + 1);
-        else if (state == kParentNotSeen) placeEntry(0);
-        result = RewriteViaTemp(dataDir, path, IndexTempPath(dataDir, entry.folderNo), out);
-    }
-    if (result != 0) {
+    if (!InsertMessageIn(bytes, entry)) return -1;
+    const int32_t newNo = entry.messageNo;
+    if ((beforeInsert && beforeInsert(newNo) != 0) ||
+        RewriteViaTemp(dataDir, path, IndexTempPath(dataDir, entry.folderNo), bytes) != 0) {
         update.Drop();
         entry.messageNo = parentNo;
         return -1;
@@ -286,7 +293,7 @@ int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
             update.AddMarks(GetSlotText(r, 4, 24), 1);
     }
     ReadMark mark;
-    mark.messageNo = newNo;
+    mark.messageNo = entry.messageNo;
     mark.userId = writerId;
     mark.count = 0;
     SaveReadMarkCounted(dataDir, entry.folderNo, mark, 1);

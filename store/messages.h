@@ -99,7 +99,7 @@ int CountMessageCopies(const std::string& dataDir, int folder, int messageNo);
 // subtree; a reply to a missing parent goes to the end with depth 0 and thread number = the
 // missing parent's number. The writer (writerId) gets a read mark on the new message.
 // Number allocation and insertion happen under one lock. 0, or -1 when index.dat cannot be
-// written.
+// written or no number is left.
 int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
                   const std::string& writerId);
 // The same, calling beforeInsert with the new number under the lock once the number is known and
@@ -109,6 +109,13 @@ int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
 int AppendMessage(const std::string& dataDir, MessageIndexEntry& entry,
                   const std::string& writerId,
                   const std::function<int(int32_t newNo)>& beforeInsert);
+
+// The number AppendMessage gives next: one more than the greatest number of the index bytes;
+// -1 when that is already the greatest number there is (no message can be added).
+int32_t NextMessageNumber(std::string_view indexBytes);
+// AppendMessage's insertion on index bytes in memory (cut first to complete records), without
+// the read mark: entry as for AppendMessage. false (nothing inserted) when no number is left.
+bool InsertMessageIn(std::string& indexBytes, MessageIndexEntry& entry);
 
 // Overwrites in place every record whose number equals entry.messageNo (folder entry.folderNo).
 // 0 when one was overwritten, else -1.

@@ -108,6 +108,16 @@ int CountUnread(const std::string& dataDir, int folder, const std::string& userI
     return static_cast<int>(summary.records - (it == summary.marks.end() ? 0 : it->second));
 }
 
+void PutReadMarkIn(std::string& bytes, const ReadMark& mark) {
+    const std::string packed = PackReadMark(mark);
+    const std::string id = StoredId(packed);
+    PutRecordIn(bytes, kReadMarkSize, packed, [&](std::string_view r) { return StoredId(r) == id; });
+}
+
+void ClearReadMarksIn(std::string& bytes, int messageNo) {
+    DropRecordsIn(bytes, kReadMarkSize, [&](std::string_view r) { return GetInt32(r, 0) == messageNo; });
+}
+
 int DropReadMarks(const std::string& dataDir, int folder, int messageNo,
                   const std::function<bool(const ReadMark&)>& drop, long* dropped) {
     return DropRecords(dataDir, ReadMarkPath(dataDir, folder, messageNo),

@@ -43,6 +43,10 @@ int SaveReadMark(const std::string& dataDir, int folder, const ReadMark& mark);
 int SaveReadMarkCounted(const std::string& dataDir, int folder, const ReadMark& mark,
                         long copies);
 
+// SaveReadMark and ClearReadMarks on the bytes of an R<m>.DAT in memory.
+void PutReadMarkIn(std::string& bytes, const ReadMark& mark);
+void ClearReadMarksIn(std::string& bytes, int messageNo);
+
 // Rewrites R<m>.DAT (through R<m>.TMP) keeping only records of other message numbers, so that
 // it ends up existing and empty. 0, or -1 when the file cannot be rewritten.
 int ClearReadMarks(const std::string& dataDir, int folder, int messageNo);

@@ -1,6 +1,7 @@
 #include "store/recordfile.h"
 
 #include "cgi/dbcs.h"
+#include "cgi/fileops.h"
 #include "store/journal.h"
 
 #include <algorithm>
@@ -35,7 +36,7 @@ std::string FolderFilePath(const std::string& dataDir, int folder, std::string_v
 
 int EnsureFolderDir(const std::string& dataDir, int folder) {
     const std::string dir = FolderDirPath(dataDir, folder);
-    if (mkdir(dir.c_str(), 0700) == 0) return 0;
+    if (FsMkdir(dir.c_str(), 0700) == 0) return 0;
     struct stat st;
     if (errno == EEXIST && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return 0;
     return -1;
@@ -68,13 +69,9 @@ std::map<std::string, HeldLock>& LockTable() {
 
 DataLock::DataLock(const std::string& dataDir) {
     const std::string path = dataDir + "board.lock";
-    int fd;
-    do {
-        fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    } while (fd < 0 && errno == EINTR);
-    // Without a lock file (the data directory is missing or not writable) the operation runs
-    // unlocked: it fails on its own files anyway, and a missing lock must not block reads
-    // that create nothing.
+    const int fd = FsOpen(path.c_str(), O_RDWR | O_CREAT, 0600);
+    // Without a lock file (the data directory is missing or not writable) the lock is not
+    // held: the writers below then change nothing (held() tells the callers).
     if (fd < 0) return;
     struct stat st;
     if (fstat(fd, &st) != 0) {
@@ -133,20 +130,14 @@ DataLock::~DataLock() {
 
 namespace {
 
-int OpenRetry(const char* path, int flags, mode_t mode = 0) {
-    int fd;
-    do {
-        fd = open(path, flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
+int OpenRetry(const char* path, int flags, mode_t mode = 0) { return FsOpen(path, flags, mode); }
 
 // Writes all bytes at the current position (offset < 0) or at offset; false on failure.
 bool WriteAll(int fd, std::string_view bytes, off_t offset = -1) {
     const char* p = bytes.data();
     size_t left = bytes.size();
     while (left > 0) {
-        ssize_t n = offset < 0 ? write(fd, p, left) : pwrite(fd, p, left, offset);
+        ssize_t n = offset < 0 ? FsWrite(fd, p, left) : FsPwrite(fd, p, left, offset);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -247,22 +238,36 @@ size_t ReadBytesAt(int fd, size_t offset, size_t length, std::string& bytes) {
 int RewriteViaTemp(const std::string& dataDir, const std::string& path,
                    const std::string& tmpPath, std::string_view content) {
     DataLock lock(dataDir);
-    unlink(tmpPath.c_str());
+    if (!lock.held()) return -1;
+    FsUnlink(tmpPath.c_str());
     int fd = OpenRetry(tmpPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0) return -1;
     // The new file keeps the permissions of the one it replaces.
     struct stat st;
     if (stat(path.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
-    bool ok = WriteAll(fd, content) && fsync(fd) == 0;
+    bool ok = WriteAll(fd, content) && FsFsync(fd) == 0;
     if (close(fd) != 0) ok = false;
-    if (ok && rename(tmpPath.c_str(), path.c_str()) == 0) return 0;
-    unlink(tmpPath.c_str());
+    if (ok && FsRename(tmpPath.c_str(), path.c_str()) == 0) {
+        SyncDirectoryOf(path);
+        return 0;
+    }
+    FsUnlink(tmpPath.c_str());
     return -1;
+}
+
+void SyncDirectoryOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const int fd = OpenRetry(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return;
+    FsFsync(fd);
+    close(fd);
 }
 
 int AppendToFile(const std::string& dataDir, const std::string& path, std::string_view bytes,
                  bool create) {
     DataLock lock(dataDir);
+    if (!lock.held()) return -1;
     int flags = O_WRONLY | O_APPEND | (create ? O_CREAT : 0);
     int fd = OpenRetry(path.c_str(), flags, 0600);
     if (fd < 0) return -1;
@@ -282,6 +287,7 @@ int WriteAt(const std::string& dataDir, const std::string& path, long offset,
             std::string_view bytes) {
     if (offset < 0) return -1;
     DataLock lock(dataDir);
+    if (!lock.held()) return -1;
     int fd = OpenRecordFile(path);
     if (fd < 0) return -1;
     bool ok = WriteAll(fd, bytes, static_cast<off_t>(offset));
@@ -531,6 +537,30 @@ int ReplaceOrAppendRecord(const std::string& dataDir, const std::string& path,
     }
     if (replaced) *replaced = found;
     return WriteAt(dataDir, path, static_cast<long>(at), record);
+}
+
+void PutRecordIn(std::string& bytes, size_t recordSize, std::string_view record,
+                 const RecordTest& match) {
+    bytes.resize(bytes.size() - bytes.size() % recordSize);
+    for (size_t off = 0; off + recordSize <= bytes.size(); off += recordSize) {
+        if (match(std::string_view(bytes).substr(off, recordSize))) {
+            bytes.replace(off, recordSize, record);
+            return;
+        }
+    }
+    bytes.append(record);
+}
+
+long DropRecordsIn(std::string& bytes, size_t recordSize, const RecordTest& drop) {
+    std::string kept;
+    kept.reserve(bytes.size());
+    long count = 0;
+    for (std::string_view r : SplitRecords(bytes, recordSize)) {
+        if (drop(r)) ++count;
+        else kept.append(r);
+    }
+    bytes = std::move(kept);
+    return count;
 }
 
 int DropRecords(const std::string& dataDir, const std::string& path, const std::string& tmpPath,

@@ -42,8 +42,8 @@ int EnsureFolderDir(const std::string& dataDir, int folder);
 // the lifetime of the object. Re-entrant within the process: nested locks of the same
 // directory only count. Blocks until the lock is had. It excludes other processes (each request
 // is one), not other threads of this process. When the lock file cannot be opened or created
-// (the data directory is missing or not writable) the operation goes on without the lock: its
-// own file operations then fail or succeed as they would. Taking the lock (not taking it again)
+// (the data directory is missing or not writable) the lock is not held: no change may then be
+// made, and the write helpers below refuse with -1 (readers need no lock). Taking the lock (not taking it again)
 // first finishes a change of several files that a killed run left behind (store/journal.h).
 class DataLock {
 public:
@@ -51,6 +51,8 @@ public:
     ~DataLock();
     DataLock(const DataLock&) = delete;
     DataLock& operator=(const DataLock&) = delete;
+    // Whether the lock is had; without it nothing may be changed.
+    bool held() const { return !key_.empty(); }
 
 private:
     std::string key_;
@@ -78,11 +80,15 @@ bool ReadFileForChange(const std::string& path, std::string& bytes, bool& existe
 size_t ReadBytesAt(int fd, size_t offset, size_t length, std::string& bytes);
 
 // Replaces path by content: writes tmpPath (an existing one is removed first), flushes it to
-// disk and renames it over path in a single step, so a reader sees the old file or the new one.
-// Takes the lock of dataDir. 0, or -1 when the temporary file could not be written (the old
-// file is then untouched and the temporary file removed).
+// disk and renames it over path in a single step, so a reader sees the old file or the new one;
+// the directory is then flushed too, so that the rename outlasts a power loss. Takes the lock
+// of dataDir. 0, or -1 when the lock could not be had or the temporary file could not be
+// written (the old file is then untouched and the temporary file removed).
 int RewriteViaTemp(const std::string& dataDir, const std::string& path,
                    const std::string& tmpPath, std::string_view content);
+
+// Flushes the entries of the directory that holds path (a rename or removal in it) to disk.
+void SyncDirectoryOf(const std::string& path);
 
 // Appends bytes at the end of path under the lock. When create is false and the file does not
 // exist, nothing is written and -1 results. 0 on success, -1 on failure.
@@ -194,6 +200,12 @@ using RecordTest = std::function<bool(std::string_view record)>;
 int ReplaceOrAppendRecord(const std::string& dataDir, const std::string& path,
                           size_t recordSize, std::string_view record, const RecordTest& match,
                           bool* replaced = nullptr);
+
+// The same two edits on file bytes in memory, for changes handed to ReplaceFilesTogether.
+// bytes is first cut to its complete records.
+void PutRecordIn(std::string& bytes, size_t recordSize, std::string_view record,
+                 const RecordTest& match);
+long DropRecordsIn(std::string& bytes, size_t recordSize, const RecordTest& drop);
 
 // Rewrites a fixed-record file through tmpPath without the records for which drop holds and
 // without a trailing partial record; a file that would stay the same is left alone. Takes the

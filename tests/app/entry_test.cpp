@@ -104,6 +104,17 @@ TEST_F(ProgramTest, PostingWindowClosesWithoutLogin) {
     EXPECT_NE(std::string::npos, inst.Get("JOB=BORDWRITEFIN&SKEY=77").find("self.close();"));
 }
 
+// A session that cannot be stored is no wrong password: the login page says the change could
+// not be stored.
+TEST_F(ProgramTest, ALoginThatCannotBeStoredSaysSo) {
+    inst.AddUser("Taro", "Secret", 1, 1);
+    std::filesystem::remove(inst.dataDir + "board.lock");
+    std::filesystem::create_directory(inst.dataDir + "board.lock");
+    const std::string page = inst.Post("uid=taro&upw=Secret&JOB=TOP");
+    EXPECT_NE(page, LoginPage());
+    EXPECT_NE(page.find(inst.msg(382)), std::string::npos) << page;
+}
+
 TEST_F(ProgramTest, LoginIgnoresIdCaseButNotPasswordCase) {
     inst.AddUser("Taro", "Secret", 1, 1);
     EXPECT_EQ(LoginPage(), inst.Post("uid=taro&upw=secret&JOB=TOP"));

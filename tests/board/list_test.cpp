@@ -3,6 +3,10 @@
 #include "board/list.h"
 
 #include "app/jobs.h"
+#include "board/common.h"
+#include "board/detail.h"
+#include "board/post.h"
+#include "store/recordfile.h"
 #include "store/readmarks.h"
 #include "view_fixture.h"
 
@@ -238,3 +242,31 @@ TEST_F(ListTest, DispatchReachesTheListAndTheDetailPage) {
 }
 
 }  // namespace
+
+// A damaged depth field (here a million) never drives the output: the list and the detail
+// page's thread table indent a message by at most as many levels as its thread has records.
+TEST_F(ListTest, ADamagedDepthIsBoundedByItsThread) {
+    AddBoard(1, "Board");
+    Post(1, 0, "Top");
+    Post(1, 1, "Reply");
+    std::string damaged(4, '\0');
+    PutInt32(damaged, 0, 1000000);
+    ASSERT_EQ(WriteAt(data, MessageIndexPath(data, 1), 160 + 16, damaged), 0);
+
+    const std::string list = List(sysop, {{"USER_DISP_DEF", "1"}});
+    EXPECT_NE(list.find("NOWRAP>&nbsp;&nbsp;&nbsp;&nbsp;<A "), std::string::npos);
+    EXPECT_LT(list.size(), 20000u);
+    const std::string detail = Page(ShowMessageDetail, sysop,
+                                    {{"FOLDER_NO", "1"}, {"SEL_NO", "1"}, {"USER_DISP_DEF", "1"}});
+    EXPECT_NE(detail.find("NOWRAP>&nbsp;&nbsp;&nbsp;&nbsp;<A "), std::string::npos);
+    EXPECT_LT(detail.size(), 20000u);
+
+    // The same for a damaged number of attachment slots.
+    FolderSettings fs;
+    fs.folderNo = 1;
+    fs.writeLevel = 50;
+    fs.ADD_MAX = 0x7FFFFFFF;
+    ASSERT_EQ(SaveFolderSettings(data, fs), 0);
+    EXPECT_EQ(Count(Page(ShowPostingForm, sysop, {{"FOLDER_NO", "1"}}), "TYPE=\"FILE\""),
+              kMaxAttachmentSlots);
+}

@@ -1,4 +1,5 @@
 #include "cgi/request.h"
+#include "cgi/fileops.h"
 
 #include <gtest/gtest.h>
 
@@ -824,4 +825,23 @@ TEST(MalformedInputTest, RandomBodiesNeverCrash) {
         }
         FinishRequest(f, dir.path, time(nullptr) + 7200);  // sweeps this round's files
     }
+}
+
+// A file part the disk does not take whole (a write fails) or whose temporary file cannot be
+// made is marked as cut, so that no caller stores it short as if it were complete.
+TEST(MultipartTest, AFileTheDiskDidNotTakeWholeIsMarked) {
+    TempDir dir;
+    const std::string body = Multipart({{"FILE1", std::string(200000, 'x'), "a.bin", true},
+                                        {"FILE2", "small", "b.bin", true}});
+    FieldList f;
+    SetFileFault(1, ENOSPC);  // the first block written
+    ASSERT_EQ(Post(kType, body, f, dir.path), 0);
+    SetFileFault(0, 0);
+    ASSERT_EQ(f.size(), 2u);
+    EXPECT_TRUE(f[0].isCut);
+    EXPECT_FALSE(f[1].isCut);
+    FieldList g;
+    ASSERT_EQ(Post(kType, body, g, dir.path + "missing/"), 0);
+    ASSERT_EQ(g.size(), 2u);
+    EXPECT_TRUE(g[0].isCut && g[1].isCut);
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <filesystem>
 
 namespace {
@@ -209,3 +210,41 @@ TEST_F(FolderStoreTest, AppendAfterAPartialRecordKeepsRecordsOnTheirBoundaries) 
 }
 
 }  // namespace
+
+// No writer of the tree produces a line its 1000-byte reader would cut: a rename with the long
+// kind word, a folder created inside a deep directory and a move into one are refused, and the
+// file stays as it was.
+TEST_F(FolderStoreTest, ALineTheReaderWouldCutIsNeverWritten) {
+    const std::string deep(985, ' ');
+    const std::string tree = "Top,1,D,\r\n" + deep + "Deep,2,D,\r\n" + deep + "Leaf,3,B,\r\n" +
+                             "Other folder,4,B,\r\n";
+    struct Case {
+        const char* what;
+        std::function<int()> change;
+    } cases[] = {
+        {"rename", [&] { return RewriteFolderLine(dir, {3, kFolderBoard, "Leaf name", 985}); }},
+        {"settings", [&] {
+             FolderRecord r{3, kFolderBoard, "Leaf name", 985};
+             FolderSettings s;
+             s.folderNo = 3;
+             return SaveFolderLineAndSettings(dir, &r, s);
+         }},
+        {"create", [&] {
+             FolderRecord r{0, kFolderBoard, "New folder", 0};
+             return CreateFolder(dir, r, 2, kPlaceInside);
+         }},
+        {"move", [&] { return MoveFolderSubtree(dir, 4, 2, kPlaceInside); }},
+    };
+    for (const Case& c : cases) {
+        Put("b_title.mst", tree);
+        Put("b_title2.mst", "");
+        EXPECT_EQ(c.change(), kTreeLineTooLong) << c.what;
+        EXPECT_EQ(Get("b_title.mst"), tree) << c.what;
+        EXPECT_EQ(Get("b_title2.mst"), "") << c.what;
+        EXPECT_EQ(ReadFolderTree(dir).size(), 4u) << c.what;
+    }
+    // Within the limit the same rename is made.
+    Put("b_title.mst", tree);
+    EXPECT_EQ(RewriteFolderLine(dir, {3, kFolderBoard, "Leaf", 985}), 0);
+    EXPECT_EQ(ReadFolderTree(dir)[2].name, "Leaf");
+}

@@ -1,4 +1,5 @@
 #include "store/messages.h"
+#include "store/messagechange.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -340,6 +341,26 @@ TEST_F(MessageIndex, KilledWriterNeverLeavesABrokenIndex) {
         ExpectSoundIndex(ReadMessageIndex(dir_, 1));
     }
     EXPECT_GT(lastSize, 50 * kMessageIndexEntrySize);  // every writer got work done
+}
+
+}  // namespace
+
+namespace {
+
+// A damaged record holding the greatest number leaves no number for a new message: the post is
+// refused rather than numbered by an overflow.
+TEST_F(MessageIndex, NoNumberPastTheGreatest) {
+    Post(0, "First");
+    std::string last(4, '\0');
+    PutInt32(last, 0, INT32_MAX);
+    ASSERT_EQ(WriteAt(dir_, Index(), 4, last), 0);
+    const std::string before = ReadFileBytes(Index());
+    MessageIndexEntry e;
+    e.folderNo = 1;
+    EXPECT_EQ(AppendMessage(dir_, e, "WRITER"), -1);
+    EXPECT_EQ(CommitNewMessage(dir_, e, "body", {}), -1);
+    EXPECT_EQ(NextMessageNumberOf(dir_, 1), -1);
+    EXPECT_EQ(ReadFileBytes(Index()), before);
 }
 
 }  // namespace

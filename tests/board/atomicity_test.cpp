@@ -1,0 +1,297 @@
+// Every writing job changes the data all or nothing: each file operation of a job is made to
+// fail in turn (a full disk, a failing device), and afterwards, once a later run has finished
+// what was decided, the files are wholly as before (and the job said it failed) or wholly as
+// after (and the job said it succeeded). Without the data directory's lock nothing changes.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "board/delete.h"
+#include "board/post.h"
+#include "cgi/fileops.h"
+#include "store/attachments.h"
+#include "store/bodies.h"
+#include "store/folders.h"
+#include "store/readmarks.h"
+#include "store/journal.h"
+#include "store/messages.h"
+#include "store/recordfile.h"
+#include "tests/testutil.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Snapshot = std::map<std::string, std::string>;
+
+class AtomicityTest : public ::testing::Test {
+public:
+    // A fresh installation: board 1 (three attachment slots, editing allowed), directories 2
+    // and 3 of the tree, the writer alice.
+    void Fresh() {
+        // In memory where there is such a file system: the test syncs thousands of times.
+        dir = std::make_unique<TempDir>(fs::is_directory("/dev/shm") ? "../dev/shm/atomicity_test"
+                                                                      : "atomicity_test");
+        root = dir->path;
+        data = root + "data/";
+        add = root + "add/";
+        work = root + "work";
+        for (const std::string& d : {data, add, work, data + "1"}) ASSERT_EQ(mkdir(d.c_str(), 0700), 0);
+        std::ofstream(data + "b_title.mst", std::ios::binary)
+            << FormatFolderLine({1, kFolderBoard, "Talk", 0}) << FormatFolderLine({2, kFolderDir, "Dir", 0})
+            << FormatFolderLine({3, kFolderDir, "Other", 0});
+        FolderSettings s;
+        s.folderNo = 1;
+        s.ADD_MAX = 3;
+        s.writeLevel = 2;
+        s.REWRITE_FLG = 2;
+        ASSERT_EQ(SaveFolderSettings(data, s), 0);
+        alice.USER_ID = "alice";
+        alice.USER_LEVEL = 2;
+        alice.MODE = 1;
+    }
+    ::Run& Start(const std::string& fjob, int selNo, const std::string& title) {
+        out = std::make_unique<StringOutput>();
+        run = std::make_unique<::Run>(*out);
+        run->settings.DATA_FILE_PATH = data;
+        run->settings.ADD_FILE_PATH = add;
+        run->settings.MAX_CONTENTS = 1000;
+        run->settings.LOG_DATE = "0";
+        run->workDir = work;
+        run->now = 1700000000;
+        run->login.user = alice;
+        for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+                 {"FJOB", fjob}, {"FOLDER_NO", "1"}, {"SEL_NO", std::to_string(selNo)},
+                 {"WRITE_TITLE", title}, {"WRITE_DATA", title + " text"}})
+            run->fields.push_back({name, value, true});
+        return *run;
+    }
+    void Upload(int slot, const std::string& name) {
+        const std::string temp = "CGI" + std::to_string(slot);
+        std::ofstream(work + "/" + temp, std::ios::binary) << name << " bytes";
+        run->fields.push_back({"FILE" + std::to_string(slot), name + "," + temp, true, true});
+    }
+    int Post(const std::string& title, int parent = 0) {
+        Start("BORDWRITE", parent, title);
+        Upload(1, "one.txt");
+        Upload(2, "two.txt");
+        return SaveMessage(*run);
+    }
+    // Every non-empty file of the data and attachment directories (an empty record file reads
+    // as a missing one); the lock file and temporaries aside.
+    Snapshot Take() const {
+        Snapshot s;
+        for (const std::string& top : {data, add})
+            for (const auto& e : fs::recursive_directory_iterator(top)) {
+                const std::string p = e.path().string();
+                if (!e.is_regular_file() || e.file_size() == 0 || p.ends_with("board.lock") ||
+                    p.ends_with(".TMP") || p.ends_with(".NEW"))
+                    continue;
+                s[p.substr(root.size())] = ReadFileBytes(p);
+            }
+        return s;
+    }
+
+    std::unique_ptr<TempDir> dir;
+    std::string root, data, add, work;
+    UserRecord alice;
+    std::unique_ptr<StringOutput> out;
+    std::unique_ptr<::Run> run;
+};
+
+struct Job {
+    const char* name;
+    std::function<void(AtomicityTest&)> setup;
+    std::function<int(AtomicityTest&)> change;  // 0 when it reports success
+};
+
+TEST_F(AtomicityTest, EveryFailingFileOperationLeavesTheDataWhollyBeforeOrAfter) {
+    const Job jobs[] = {
+        {"new post with attachments", [](AtomicityTest&) {},
+         [](AtomicityTest& t) { return t.Post("First"); }},
+        {"reply", [](AtomicityTest& t) { ASSERT_EQ(t.Post("First"), 0); },
+         [](AtomicityTest& t) { return t.Post("Answer", 1); }},
+        {"edit with attachments",
+         [](AtomicityTest& t) {
+             ASSERT_EQ(t.Post("First"), 0);
+             ASSERT_EQ(t.Post("Second", 1), 0);
+         },
+         [](AtomicityTest& t) {
+             t.Start("EDITMSG", 1, "Edited");
+             t.run->fields.push_back({"ADD_FILE1", "ON", true});
+             t.run->fields.push_back({"FILE2", "", true, true});  // dropped
+             t.Upload(3, "three.txt");                           // added
+             return SaveMessage(*t.run);
+         }},
+        {"delete", [](AtomicityTest& t) { ASSERT_EQ(t.Post("First"), 0); },
+         [](AtomicityTest& t) {
+             t.Start("", 1, "");
+             return DeleteMessage(*t.run);
+         }},
+        {"folder move", [](AtomicityTest&) {},
+         [](AtomicityTest& t) { return MoveFolderSubtree(t.data, 1, 2, kPlaceInside); }},
+        {"folder name and settings", [](AtomicityTest&) {},
+         [](AtomicityTest& t) {
+             FolderRecord r{2, kFolderDir, "Renamed", 0};
+             FolderSettings s;
+             s.folderNo = 2;
+             s.INFO = "about";
+             return SaveFolderLineAndSettings(t.data, &r, s);
+         }},
+    };
+    long failed = 0, states = 0, mixed = 0;
+    for (const Job& job : jobs) {
+        Fresh();
+        job.setup(*this);
+        const Snapshot before = Take();
+        SetFileFault(0, 0);
+        ASSERT_EQ(job.change(*this), 0) << job.name;
+        const long calls = FileCallCount();
+        const Snapshot after = Take();
+        ASSERT_NE(before, after) << job.name;
+        for (long n = 1; n <= calls; ++n) {
+            Fresh();
+            job.setup(*this);
+            SetFileFault(n, n % 2 ? ENOSPC : EIO);
+            const int code = job.change(*this);
+            SetFileFault(0, 0);
+            CompletePendingChange(data);  // what the next run does first
+            const Snapshot now = Take();
+            ++failed;
+            ++states;
+            const bool whole = (now == before && code != 0) || (now == after && code == 0);
+            if (!whole) ++mixed;
+            if (!whole)
+                for (const auto& [k, v] : now)
+                    if (!after.count(k) || after.at(k) != v) std::printf("  %s differs\n", k.c_str());
+            if (!whole)
+                for (const auto& [k, v] : after)
+                    if (!now.count(k)) std::printf("  %s missing\n", k.c_str());
+            EXPECT_TRUE(whole) << job.name << ": call " << n << " of " << calls << " failing, code "
+                               << code << (now == before ? " (before)" : now == after ? " (after)" : " (mixed)");
+        }
+    }
+    RecordProperty("calls_failed", static_cast<int>(failed));
+    std::printf("%ld calls failed, %ld states checked, %ld mixed\n", failed, states, mixed);
+}
+
+TEST_F(AtomicityTest, WithoutTheLockNothingIsStored) {
+    Fresh();
+    ASSERT_EQ(Post("First"), 0);
+    const Snapshot before = Take();
+    // The lock file cannot be opened: a directory stands in its place.
+    ASSERT_EQ(unlink((data + "board.lock").c_str()), 0);
+    ASSERT_EQ(mkdir((data + "board.lock").c_str(), 0700), 0);
+    EXPECT_EQ(Post("Second"), kPostNotStored);
+    Start("", 1, "");
+    EXPECT_EQ(DeleteMessage(*run), kDeleteNotStored);
+    EXPECT_EQ(Take(), before);
+}
+
+// An upload the decoder could not keep whole is never stored short behind a success.
+TEST_F(AtomicityTest, AnUploadCutShortIsNotStored) {
+    Fresh();
+    const Snapshot before = Take();
+    Start("BORDWRITE", 0, "First");
+    Upload(1, "one.txt");
+    run->fields.back().isCut = true;
+    EXPECT_EQ(SaveMessage(*run), kPostNotStored);
+    EXPECT_EQ(Take(), before);
+}
+
+// Runs posts, edits with attachments, deletions and folder moves without end (in a child).
+[[noreturn]] void WriteForever(AtomicityTest& t, unsigned seed) {
+    std::mt19937 rnd(seed);
+    for (int k = 0;; ++k) {
+        const std::vector<MessageIndexEntry> index = ReadMessageIndex(t.data, 1);
+        const int pick = static_cast<int>(rnd() % 10);
+        const int some = index.empty() ? 0 : index[rnd() % index.size()].messageNo;
+        const std::string title = "T" + std::to_string(seed) + "." + std::to_string(k);
+        if (pick < 4 || some == 0) {
+            t.Post(title, pick == 0 ? some : 0);
+        } else if (pick < 7) {
+            t.Start("EDITMSG", some, title);
+            if (rnd() % 2) t.run->fields.push_back({"ADD_FILE1", "ON", true});
+            else t.Upload(1, "e" + std::to_string(k) + ".txt");
+            t.Upload(3, "three.txt");
+            SaveMessage(*t.run);
+        } else if (pick < 9) {
+            t.Start("", some, "");
+            DeleteMessage(*t.run);
+        } else {
+            MoveFolderSubtree(t.data, 1 + static_cast<int>(rnd() % 3), 1 + static_cast<int>(rnd() % 3),
+                              kPlaceInside);
+        }
+    }
+}
+
+// What must hold whenever no run is under way: every record file whole, every message with its
+// own body (title and body are written as one), its writer's read mark, and as many attachment
+// records as its count says, each naming a file that is there. "" when all holds.
+std::string Check(const AtomicityTest& t) {
+    CompletePendingChange(t.data);
+    if (fs::exists(t.data + "board.journal")) return "journal left";
+    if (ReadFolderTree(t.data).size() != 3) return "folder lost";
+    if (ReadFileBytes(MessageIndexPath(t.data, 1)).size() % kMessageIndexEntrySize) return "index cut";
+    if (ReadFileBytes(AttachmentListPath(t.data, 1)).size() % kAttachmentEntrySize)
+        return "attachment list cut";
+    const std::vector<AttachmentEntry> attached = ReadAttachments(t.data, 1);
+    for (const MessageIndexEntry& e : ReadMessageIndex(t.data, 1)) {
+        const std::string m = std::to_string(e.messageNo);
+        std::string body;
+        ReadMessageBody(t.data, 1, e.messageNo, body);
+        if (body != e.WRITE_TITLE + " text") return "body of " + m + " is not its own";
+        ReadMark mark;
+        if (FindReadMark(t.data, 1, e.messageNo, "alice", mark) != 0) return "no mark on " + m;
+        int count = 0;
+        for (const AttachmentEntry& a : attached) {
+            if (a.messageNo != e.messageNo) continue;
+            ++count;
+            if (!fs::exists(t.add + "1/X" + m + "/" + std::to_string(a.slot) + "/" + a.fileName))
+                return "attachment file of " + m + " missing";
+        }
+        if (count != e.attachCount) return "attachment count of " + m;
+    }
+    return "";
+}
+
+TEST_F(AtomicityTest, ThousandsOfKilledRunsLeaveNoChangeHalfDone) {
+    constexpr int kKills = 1200;
+    Fresh();
+    const auto start = std::chrono::steady_clock::now();
+    std::mt19937 rnd(12345);
+    int kills = 0, bad = 0;
+    for (int i = 0; i < kKills; ++i) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) WriteForever(*this, static_cast<unsigned>(i));
+        usleep(200 + rnd() % 3000);
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        if (WIFSIGNALED(status)) ++kills;
+        const std::string problem = Check(*this);
+        if (!problem.empty()) ++bad;
+        EXPECT_EQ(problem, "") << "after kill " << i;
+        if (!problem.empty()) break;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(kills, 1000);
+    RecordProperty("kills", kills);
+    std::printf("%d kills in %.1f s, %zu messages at the end, %d half-done changes\n", kills, seconds,
+                ReadMessageIndex(data, 1).size(), bad);
+}
+
+}  // namespace
