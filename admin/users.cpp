@@ -71,34 +71,25 @@ void WriteCheckScript(Run& run, bool checkId) {
       << "</SCRIPT>\n";
 }
 
+// A row of the user form: the label and one input field holding the value (escaped).
+void InputRow(Run& run, int label, const char* type, const char* name, int size, int maxLength,
+              const std::string& value) {
+    run.out << "<TR>\n";
+    LabelCell(run, label);
+    ValueCellStart(run);
+    run.out.Printf("<INPUT TYPE=\"%s\" NAME=\"%s\" SIZE=\"%d\" MAXLENGTH=\"%d\" VALUE=\"%s\"></TD>\n",
+                   type, name, size, maxLength, HtmlEscape(value).c_str());
+    run.out << "</TR>\n";
+}
+
 void PasswordRow(Run& run, const UserRecord& u) {
-    run.out << "<TR>\n";
-    LabelCell(run, 131);
-    ValueCellStart(run);
-    run.out.Printf(
-        "<INPUT TYPE=\"password\" NAME=\"USER_PASS\" SIZE=\"20\" MAXLENGTH=\"20\" VALUE=\"%s\"></TD>\n",
-        HtmlEscape(u.USER_PASS).c_str());
-    run.out << "</TR>\n";
+    InputRow(run, 131, "password", "USER_PASS", 20, 20, u.USER_PASS);
 }
-
 void NameRow(Run& run, const UserRecord& u) {
-    run.out << "<TR>\n";
-    LabelCell(run, 137);
-    ValueCellStart(run);
-    run.out.Printf(
-        "<INPUT TYPE=\"text\" NAME=\"USER_NAME\" SIZE=\"40\" MAXLENGTH=\"80\" VALUE=\"%s\"></TD>\n",
-        HtmlEscape(u.USER_NAME).c_str());
-    run.out << "</TR>\n";
+    InputRow(run, 137, "text", "USER_NAME", 40, 80, u.USER_NAME);
 }
-
 void MailRow(Run& run, const UserRecord& u) {
-    run.out << "<TR>\n";
-    LabelCell(run, 169);
-    ValueCellStart(run);
-    run.out.Printf(
-        "<INPUT TYPE=\"text\" NAME=\"E_MAIL_ADDR\" SIZE=\"40\" MAXLENGTH=\"250\" VALUE=\"%s\"></TD>\n",
-        HtmlEscape(u.E_MAIL_ADDR).c_str());
-    run.out << "</TR>\n";
+    InputRow(run, 169, "text", "E_MAIL_ADDR", 40, 250, u.E_MAIL_ADDR);
 }
 
 // The display mode: the current one first (0 shows as 1), then all three.
