@@ -18,6 +18,7 @@
 #include "store/groups.h"
 #include "store/recordfile.h"
 #include "store/sessions.h"
+#include "store/userchange.h"
 #include "store/users.h"
 
 namespace {
@@ -574,10 +575,7 @@ int SaveUser(Run& run) {
     const std::string id = StoredIdOf(dataDir, form.id);
     if (form.remove) {
         // A deleted user leaves nothing behind that a later user of the same id could inherit.
-        DeleteUser(dataDir, id);
-        DeleteSessionsOfUser(dataDir, id);
-        RemoveUserFromGroups(dataDir, id);
-        DeleteUserAclsOfUser(dataDir, id);
+        if (DeleteUsersEverywhere(dataDir, {id}) != 0) return kUserNotStored;
         return 3;
     }
     if (form.groupIn) {

@@ -7,9 +7,9 @@
 
 namespace {
 
-constexpr std::string_view kGroupAclFile = "b_g_acl.mst";
+constexpr std::string_view kGroupAclFile = kGroupAclFileName;
 constexpr std::string_view kGroupAclTemp = "b_g_acl.mst.TMP";
-constexpr std::string_view kUserAclFile = "b_u_acl.mst";
+constexpr std::string_view kUserAclFile = kUserAclFileName;
 constexpr std::string_view kUserAclTemp = "b_u_acl.mst.TMP";
 
 
@@ -117,6 +117,11 @@ int DeleteGroupAcl(const std::string& dataDir, int folderNo, int groupId) {
                          });
 }
 
+long DropGroupAclsOfGroupIn(std::string& bytes, int groupId) {
+    return DropRecordsIn(bytes, kGroupAclEntrySize,
+                         [&](std::string_view r) { return GetInt32(r, 4) == groupId; });
+}
+
 int FindUserAcl(const std::string& dataDir, int folderNo, int n, UserAclEntry& out) {
     return FindNthOfFolder(dataDir, kUserAclFile, kUserAclEntrySize, folderNo, n,
                            &UnpackUserAclEntry, out);
@@ -165,6 +170,12 @@ int AclsWithoutFolders(const std::string& dataDir, const std::vector<int32_t>& f
 int DeleteUserAclsOfUser(const std::string& dataDir, const std::string& userId) {
     const std::string key = UserKey(userId);
     return DeleteRecords(dataDir, kUserAclFile, kUserAclTemp, kUserAclEntrySize,
+                         [&](std::string_view r) { return GetSlotText(r, 4, kAclUserIdSize) == key; });
+}
+
+long DropUserAclsOfUserIn(std::string& bytes, const std::string& userId) {
+    const std::string key = UserKey(userId);
+    return DropRecordsIn(bytes, kUserAclEntrySize,
                          [&](std::string_view r) { return GetSlotText(r, 4, kAclUserIdSize) == key; });
 }
 

@@ -12,6 +12,8 @@
 
 #include "store/journal.h"
 
+inline constexpr std::string_view kGroupAclFileName = "b_g_acl.mst";
+inline constexpr std::string_view kUserAclFileName = "b_u_acl.mst";
 inline constexpr size_t kGroupAclEntrySize = 12;
 inline constexpr size_t kUserAclEntrySize = 32;
 inline constexpr size_t kAclUserIdSize = 24;
@@ -69,6 +71,11 @@ int AclsWithoutFolders(const std::string& dataDir, const std::vector<int32_t>& f
 // Drops every entry of the user id (exact compare) in every folder, in one rewrite (a deleted
 // user leaves no rights behind). 0 when one was dropped, else -1.
 int DeleteUserAclsOfUser(const std::string& dataDir, const std::string& userId);
+// The same on the bytes of the files in memory, for changes of several files made as one
+// (FileChangeSet, store/journal.h): the entries of the group in every folder (b_g_acl.mst), of
+// the user (b_u_acl.mst). The count dropped; a partial record at the end goes too.
+long DropGroupAclsOfGroupIn(std::string& bytes, int groupId);
+long DropUserAclsOfUserIn(std::string& bytes, const std::string& userId);
 
 // Rewrite b_g_acl.mst / b_u_acl.mst without the entries for which drop holds (and without a
 // partial record at the end); a file that would stay the same is left alone. dropped, when

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+inline constexpr std::string_view kApplicationFileName = "g_user.dat";
 inline constexpr size_t kIdApplicationSize = 1160;
 // Offsets and sizes of the fields.
 inline constexpr size_t kAppIdOffset = 0, kAppIdSize = 22;
@@ -58,3 +59,11 @@ int DeleteApplicationAt(const std::string& dataDir, int index);
 // record on, up to the first record dated later; waiting records there stay. The number of
 // records removed, or -1 when the file could not be rewritten.
 int PurgeDecidedApplications(const std::string& dataDir, std::string_view cutoff);
+
+// On the bytes of g_user.dat in memory, for changes of several files made as one
+// (FileChangeSet, store/journal.h): the index of the first waiting record whose id equals
+// userId exactly (out then holds it), or -1; and the record at index (a complete one)
+// overwritten with app.
+long FindWaitingApplicationIn(std::string_view bytes, const std::string& userId,
+                              IdApplication& out);
+void PutApplicationAt(std::string& bytes, size_t index, const IdApplication& app);

@@ -7,10 +7,10 @@
 
 namespace {
 
-constexpr std::string_view kGroupFile = "group.mst";
+constexpr std::string_view kGroupFile = kGroupFileName;
 constexpr std::string_view kGroupSaveTemp = "F_GROUP_MST.TMP";
 constexpr std::string_view kGroupDeleteTemp = "TEMP";
-constexpr std::string_view kMemberFile = "g_user.mst";
+constexpr std::string_view kMemberFile = kMemberFileName;
 constexpr std::string_view kMemberTemp = "g_user.mst.TMP";
 
 // Replaces a data-directory file by content unless content is what the file already holds.
@@ -72,6 +72,16 @@ std::vector<GroupMember> ParseMembers(std::string_view bytes) {
 // The membership id as compared: the stored slot holds at most 23 bytes.
 std::string MemberKey(std::string_view userId) { return CutToSlot(userId, kGroupMemberIdSize); }
 
+// The well-formed lines of g_user.mst for which keep() holds, re-formatted.
+template <typename Keep>
+std::string FilteredMembers(std::string_view bytes, Keep keep) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (const GroupMember& m : ParseMembers(bytes))
+        if (keep(m)) AppendMemberLine(out, m.groupId, m.USER_ID);
+    return out;
+}
+
 // Rewrites g_user.mst keeping the well-formed lines for which keep() holds, re-formatted.
 template <typename Keep>
 int FilterMembers(const std::string& dataDir, bool createWhenMissing, Keep keep) {
@@ -80,11 +90,21 @@ int FilterMembers(const std::string& dataDir, bool createWhenMissing, Keep keep)
     bool existed;
     if (!ReadFileForChange(DataFilePath(dataDir, kMemberFile), bytes, existed)) return -1;
     if (!existed && !createWhenMissing) return 0;
+    return Commit(dataDir, kMemberFile, kMemberTemp, existed, bytes, FilteredMembers(bytes, keep));
+}
+
+// What DeleteGroup makes of group.mst's raw lines: without the lines of groupId and those
+// without an id.
+std::string GroupLinesWithout(const std::vector<std::string_view>& lines, int groupId) {
     std::string out;
-    out.reserve(bytes.size());
-    for (const GroupMember& m : ParseMembers(bytes))
-        if (keep(m)) AppendMemberLine(out, m.groupId, m.USER_ID);
-    return Commit(dataDir, kMemberFile, kMemberTemp, existed, bytes, out);
+    long lastCopied = -1;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string_view id, name;
+        if (GroupTokens(LineWithoutEnd(lines[i]), id, name) == 0) continue;
+        if (ParseInt(id) == groupId) continue;
+        CopyRawLine(out, lines[i], static_cast<long>(i), lastCopied);
+    }
+    return out;
 }
 
 }  // namespace
@@ -160,16 +180,14 @@ int SaveGroup(const std::string& dataDir, const GroupRecord& group) {
 
 int DeleteGroup(const std::string& dataDir, int groupId) {
     const auto edit = [&](const std::vector<std::string_view>& lines, std::string& out) {
-        long lastCopied = -1;
-        for (size_t i = 0; i < lines.size(); ++i) {
-            std::string_view id, name;
-            if (GroupTokens(LineWithoutEnd(lines[i]), id, name) == 0) continue;
-            if (ParseInt(id) == groupId) continue;
-            CopyRawLine(out, lines[i], static_cast<long>(i), lastCopied);
-        }
+        out = GroupLinesWithout(lines, groupId);
         return 0;
     };
     return EditGroupFile(dataDir, kGroupDeleteTemp, edit);
+}
+
+void DropGroupIn(std::string& bytes, int groupId) {
+    bytes = GroupLinesWithout(SplitRawLines(bytes, 1000), groupId);
 }
 
 // ---- Memberships -----------------------------------------------------------------------------
@@ -223,6 +241,17 @@ int RemoveUserFromGroups(const std::string& dataDir, const std::string& userId) 
     const std::string key = MemberKey(userId);
     return FilterMembers(dataDir, false,
                          [&](const GroupMember& m) { return m.USER_ID != key; });
+}
+
+void RemoveUserFromGroupsIn(std::string& bytes, const std::string& userId) {
+    if (bytes.empty()) return;
+    const std::string key = MemberKey(userId);
+    bytes = FilteredMembers(bytes, [&](const GroupMember& m) { return m.USER_ID != key; });
+}
+
+void RemoveWholeGroupIn(std::string& bytes, int groupId) {
+    if (bytes.empty()) return;
+    bytes = FilteredMembers(bytes, [&](const GroupMember& m) { return m.groupId != groupId; });
 }
 
 int SortGroupMembers(const std::string& dataDir) {

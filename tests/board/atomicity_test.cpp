@@ -18,12 +18,19 @@
 #include <map>
 #include <memory>
 
+#include "admin/accesslog.h"
+#include "admin/groups.h"
+#include "board/applications.h"
 #include "board/delete.h"
 #include "board/post.h"
 #include "cgi/fileops.h"
+#include "store/acl.h"
+#include "store/applications.h"
 #include "store/attachments.h"
 #include "store/bodies.h"
 #include "store/folders.h"
+#include "store/groups.h"
+#include "store/sessions.h"
 #include "store/readmarks.h"
 #include "store/journal.h"
 #include "store/messages.h"
@@ -75,6 +82,40 @@ public:
                  {"FJOB", fjob}, {"FOLDER_NO", "1"}, {"SEL_NO", std::to_string(selNo)},
                  {"WRITE_TITLE", title}, {"WRITE_DATA", title + " text"}})
             run->fields.push_back({name, value, true});
+        return *run;
+    }
+    // Users alice and bob in groups 5 and 6 (5 the primary group of both), with sessions, user
+    // access entries and a built user list; group access entries of both groups; waiting ID
+    // applications of dave, erin and bob (whose id is taken).
+    void People() {
+        for (const char* id : {"alice", "bob", "carol"}) {
+            UserRecord u = alice;
+            u.USER_ID = id;
+            u.P_GROUP = id[0] == 'c' ? 6 : 5;
+            ASSERT_EQ(AppendUser(data, u), 0);
+            ASSERT_EQ(SaveSession(data, SessionRecord{id[0], id, "", ""}), 0);
+            ASSERT_EQ(AddGroupMember(data, GroupMember{5, id}), 0);
+            ASSERT_EQ(SaveUserAcl(data, UserAclEntry{1, id, 2}), -1);
+        }
+        ASSERT_EQ(AddGroupMember(data, GroupMember{6, "alice"}), 0);
+        for (int g : {5, 6}) {
+            ASSERT_EQ(SaveGroup(data, GroupRecord{g, "G" + std::to_string(g)}), 0);
+            ASSERT_EQ(SaveGroupAcl(data, GroupAclEntry{1, g, 1}), -1);
+        }
+        BuildUserListById(data);
+        for (const char* id : {"dave", "erin", "bob"}) {
+            IdApplication a;
+            a.USER_ID = id;
+            a.USER_PASS = "pw";
+            ASSERT_EQ(AddApplication(data, a), 0);
+        }
+    }
+    // A run of the system operator with the given fields.
+    ::Run& Operator(const std::vector<std::pair<std::string, std::string>>& fields) {
+        Start("", 0, "");
+        run->fields.clear();
+        run->login.user.USER_LEVEL = 100;
+        for (const auto& [name, value] : fields) run->fields.push_back({name, value, true});
         return *run;
     }
     void Upload(int slot, const std::string& name) {
@@ -148,6 +189,18 @@ TEST_F(AtomicityTest, EveryFailingFileOperationLeavesTheDataWhollyBeforeOrAfter)
              s.folderNo = 2;
              s.INFO = "about";
              return SaveFolderLineAndSettings(t.data, &r, s);
+         }},
+        {"user deletion", [](AtomicityTest& t) { t.People(); },
+         [](AtomicityTest& t) {
+             return DeleteLoggedUsers(t.Operator({{"USER_ID", "alice"}, {"USER_ID", "bob"}}));
+         }},
+        {"group deletion", [](AtomicityTest& t) { t.People(); },
+         [](AtomicityTest& t) { return DeleteGroupJob(t.Operator({{"T02_GROUP_ID", "5"}})); }},
+        {"ID approval", [](AtomicityTest& t) { t.People(); },
+         [](AtomicityTest& t) {
+             return DecideApplications(t.Operator({{"OK_NG", "1"}, {"MES", "1"},
+                                                   {"USER_ID", "dave"}, {"USER_ID", "erin"},
+                                                   {"USER_ID", "bob"}}));
          }},
     };
     long failed = 0, states = 0, mixed = 0;
