@@ -263,6 +263,20 @@ TEST_F(AtomicityTest, AnUploadCutShortIsNotStored) {
     EXPECT_EQ(Take(), before);
 }
 
+// A message stored whose access log line cannot follow stays stored, and the operator is told.
+TEST_F(AtomicityTest, AWriteThatCannotBeLoggedIsStoredAndReported) {
+    Fresh();
+    ASSERT_EQ(mkdir((data + "system.log").c_str(), 0700), 0);
+    Start("BORDWRITE", 0, "First");
+    run->settings.LOG_DATE = "30";
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(SaveMessage(*run), kPostStored);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                  "system.log: a message of alice to folder 1 could not be recorded ("),
+              std::string::npos);
+    EXPECT_EQ(ReadMessageIndex(data, 1).size(), 1u);
+}
+
 // Runs posts, edits with attachments, deletions and folder moves without end (in a child).
 [[noreturn]] void WriteForever(AtomicityTest& t, unsigned seed) {
     std::mt19937 rnd(seed);
