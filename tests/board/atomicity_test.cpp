@@ -213,6 +213,7 @@ TEST_F(AtomicityTest, EveryFailingFileOperationLeavesTheDataWhollyBeforeOrAfter)
         const long calls = FileCallCount();
         const Snapshot after = Take();
         ASSERT_NE(before, after) << job.name;
+        std::printf("  %s: %ld file operations\n", job.name, calls);
         for (long n = 1; n <= calls; ++n) {
             Fresh();
             job.setup(*this);
