@@ -192,3 +192,29 @@ int DropUserAcls(const std::string& dataDir, const std::function<bool(const User
                        DataFilePath(dataDir, kUserAclTemp), kUserAclEntrySize,
                        [&](std::string_view r) { return drop(UnpackUserAclEntry(r)); }, dropped);
 }
+
+void PutGroupAclIn(std::string& bytes, const GroupAclEntry& entry) {
+    PutRecordIn(bytes, kGroupAclEntrySize, PackGroupAclEntry(entry), [&](std::string_view r) {
+        return GetInt32(r, 0) == entry.folderNo && GetInt32(r, 4) == entry.groupId;
+    });
+}
+
+void DropGroupAclIn(std::string& bytes, int folderNo, int groupId) {
+    DropRecordsIn(bytes, kGroupAclEntrySize, [&](std::string_view r) {
+        return GetInt32(r, 0) == folderNo && GetInt32(r, 4) == groupId;
+    });
+}
+
+void PutUserAclIn(std::string& bytes, const UserAclEntry& entry) {
+    const std::string key = UserKey(entry.USER_ID);
+    PutRecordIn(bytes, kUserAclEntrySize, PackUserAclEntry(entry), [&](std::string_view r) {
+        return GetInt32(r, 0) == entry.folderNo && GetSlotText(r, 4, kAclUserIdSize) == key;
+    });
+}
+
+void DropUserAclIn(std::string& bytes, int folderNo, const std::string& userId) {
+    const std::string key = UserKey(userId);
+    DropRecordsIn(bytes, kUserAclEntrySize, [&](std::string_view r) {
+        return GetInt32(r, 0) == folderNo && GetSlotText(r, 4, kAclUserIdSize) == key;
+    });
+}

@@ -61,6 +61,14 @@ int SaveUserAcl(const std::string& dataDir, const UserAclEntry& entry);
 // 0 when one was dropped, else -1.
 int DeleteUserAcl(const std::string& dataDir, int folderNo, const std::string& userId);
 
+// The edits of SaveGroupAcl, DeleteGroupAcl (one folder), SaveUserAcl and DeleteUserAcl on the
+// bytes of the file in memory, for several entries changed in one write (FileChangeSet,
+// store/journal.h). A partial record at the end is dropped.
+void PutGroupAclIn(std::string& bytes, const GroupAclEntry& entry);
+void DropGroupAclIn(std::string& bytes, int folderNo, int groupId);
+void PutUserAclIn(std::string& bytes, const UserAclEntry& entry);
+void DropUserAclIn(std::string& bytes, int folderNo, const std::string& userId);
+
 // The access list files without every entry of the given folders, added to files as
 // replacements for ReplaceFilesTogether (store/journal.h), one for each file that holds such an
 // entry; for changes that remove folders together with other files. The caller holds the data

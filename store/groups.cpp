@@ -254,15 +254,13 @@ void RemoveWholeGroupIn(std::string& bytes, int groupId) {
     bytes = FilteredMembers(bytes, [&](const GroupMember& m) { return m.groupId != groupId; });
 }
 
-int SortGroupMembers(const std::string& dataDir) {
-    DataLock lock(dataDir);
-    std::string bytes;
-    bool existed;
-    if (!ReadFileForChange(DataFilePath(dataDir, kMemberFile), bytes, existed)) return -1;
-    if (!existed) return 0;
+namespace {
+
+// What SortGroupMembers writes of g_user.mst's bytes; false when it leaves them alone.
+bool SortedMembers(std::string_view bytes, std::string& out) {
     const std::vector<GroupMember> members = ParseMembers(bytes);
     const size_t n = members.size();
-    if (n < 2) return 0;  // the file is left as it is, malformed lines included
+    if (n < 2) return false;  // the file is left as it is, malformed lines included
 
     // The exchange passes of the file sort, on (group id, line) pairs: pass k carries the
     // current pair along the first n - k pairs and lets every next pair whose id is not
@@ -281,8 +279,41 @@ int SortGroupMembers(const std::string& dataDir) {
         if (!exchanged) break;
     }
 
-    std::string out;
+    out.clear();
     out.reserve(bytes.size() + n);
     for (const auto& [id, index] : order) AppendMemberLine(out, id, members[index].USER_ID);
+    return true;
+}
+
+}  // namespace
+
+int SortGroupMembers(const std::string& dataDir) {
+    DataLock lock(dataDir);
+    std::string bytes;
+    bool existed;
+    if (!ReadFileForChange(DataFilePath(dataDir, kMemberFile), bytes, existed)) return -1;
+    if (!existed) return 0;
+    std::string out;
+    if (!SortedMembers(bytes, out)) return 0;
     return Commit(dataDir, kMemberFile, kMemberTemp, existed, bytes, out);
+}
+
+void AddGroupMemberIn(std::string& bytes, const GroupMember& member) {
+    const std::string userId = FieldValue(member.USER_ID, kGroupMemberIdSize);
+    for (const GroupMember& m : ParseMembers(bytes))
+        if (m.groupId == member.groupId && m.USER_ID == userId) return;
+    EndOpenLine(bytes);
+    AppendMemberLine(bytes, member.groupId, userId);
+}
+
+void SortGroupMembersIn(std::string& bytes) {
+    std::string out;
+    if (SortedMembers(bytes, out)) bytes = std::move(out);
+}
+
+void RemoveMemberIn(std::string& bytes, const GroupMember& member) {
+    const std::string key = MemberKey(member.USER_ID);
+    bytes = FilteredMembers(bytes, [&](const GroupMember& m) {
+        return m.groupId != member.groupId || m.USER_ID != key;
+    });
 }

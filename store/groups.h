@@ -79,6 +79,11 @@ int RemoveUserFromGroups(const std::string& dataDir, const std::string& userId);
 void DropGroupIn(std::string& bytes, int groupId);
 void RemoveUserFromGroupsIn(std::string& bytes, const std::string& userId);
 void RemoveWholeGroupIn(std::string& bytes, int groupId);
+// g_user.mst's bytes as AddGroupMember, SortGroupMembers and RemoveGroupMembers with
+// kRemoveMember leave them.
+void AddGroupMemberIn(std::string& bytes, const GroupMember& member);
+void SortGroupMembersIn(std::string& bytes);
+void RemoveMemberIn(std::string& bytes, const GroupMember& member);
 
 // Sorts g_user.mst by group id, leaving it exactly as the pass-by-pass exchange sort of the
 // membership file leaves it (equal ids in the order that sort gives them), in one rewrite.

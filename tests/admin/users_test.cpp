@@ -253,8 +253,9 @@ TEST_F(AdminTest, EditPageEscapesEveryValue) {
                     "&JOB=USERMENT&USER_ID=x%26y\">x&amp;y</A>"));
 }
 
-// The deleting and deciding jobs change several files as one: when that cannot be stored (here
-// the data lock cannot be had) the job's result page says so and no file has changed.
+// The deleting and deciding jobs change several files as one, the membership and access list
+// changes several entries in one write: when that cannot be stored (here the data lock cannot
+// be had) the job's result page says so and no file has changed.
 TEST_F(AdminTest, DeletionsAndDecisionsThatCannotBeStoredSaySoAndChangeNothing) {
     std::ofstream(inst.dataDir + "group.mst", std::ios::binary) << "3,Third,\r\n";
     std::ofstream(inst.dataDir + "g_user.mst", std::ios::binary) << "3,taro,\r\n";
@@ -263,7 +264,8 @@ TEST_F(AdminTest, DeletionsAndDecisionsThatCannotBeStoredSaySoAndChangeNothing) 
     ASSERT_EQ(0, AddApplication(inst.dataDir, app));
     const auto files = [&] {
         std::string all;
-        for (const char* f : {"user.mst", "skey.mst", "group.mst", "g_user.mst", "g_user.dat"})
+        for (const char* f : {"user.mst", "skey.mst", "group.mst", "g_user.mst", "g_user.dat",
+                              "b_g_acl.mst", "b_u_acl.mst"})
             all += inst.ReadData(f) + "|";
         return all;
     };
@@ -279,6 +281,10 @@ TEST_F(AdminTest, DeletionsAndDecisionsThatCannotBeStoredSaySoAndChangeNothing) 
         {"AccessLogDeleteUser", {{"USER_ID", "taro"}}, 112},
         {"DELGROUPWR", {{"T02_GROUP_ID", "3"}}, 161},
         {"IDSINSEIsysopWR", {{"OK_NG", "1"}, {"MES", "1"}, {"USER_ID", "jiro"}}, 311},
+        {"USERWR", {{"USER_ID", "taro"}, {"USER_NAME", "Taro"}, {"GROUP_IN", "Add"}, {"GROUPLIST", "3"}}, 109},
+        {"USERWR", {{"USER_ID", "taro"}, {"USER_NAME", "Taro"}, {"GROUP_OUT", "Remove"}, {"NOWGROUP", "3"}}, 109},
+        {"BORDACCESSWR", {{"FOLDER_NO", "1"}, {"GROUP_ADD", "Add"}, {"GROUPLIST", "3"}}, 191},
+        {"BORDACCESSWR", {{"FOLDER_NO", "1"}, {"USER_ADD", "Add"}, {"USERLIST", "taro"}}, 191},
     };
     for (const auto& c : cases) {
         EXPECT_TRUE(Has(AsOperator(c.job, c.fields), ResultOf(c.title, 382))) << c.job;
