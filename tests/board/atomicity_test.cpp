@@ -19,7 +19,9 @@
 #include <memory>
 
 #include "admin/accesslog.h"
+#include "admin/folderconfig.h"
 #include "admin/groups.h"
+#include "admin/users.h"
 #include "board/applications.h"
 #include "board/delete.h"
 #include "board/post.h"
@@ -201,6 +203,19 @@ TEST_F(AtomicityTest, EveryFailingFileOperationLeavesTheDataWhollyBeforeOrAfter)
              return DecideApplications(t.Operator({{"OK_NG", "1"}, {"MES", "1"},
                                                    {"USER_ID", "dave"}, {"USER_ID", "erin"},
                                                    {"USER_ID", "bob"}}));
+         }},
+        {"memberships of a user", [](AtomicityTest& t) { t.People(); },
+         [](AtomicityTest& t) {
+             const int code = SaveUser(t.Operator({{"JOB", "USERWR"}, {"USER_ID", "carol"},
+                                                   {"USER_NAME", "C"}, {"GROUP_IN", "Add"},
+                                                   {"GROUPLIST", "6"}, {"GROUPLIST", "7"}}));
+             return code == 4 ? 0 : code;
+         }},
+        {"access list of a folder", [](AtomicityTest& t) { t.People(); },
+         [](AtomicityTest& t) {
+             return SaveFolderAccess(t.Operator({{"FOLDER_NO", "1"}, {"USER_ADD", "Add"},
+                                                 {"USERMODE", "3"}, {"USERLIST", "alice"},
+                                                 {"USERLIST", "dave"}}));
          }},
     };
     long failed = 0, states = 0, mixed = 0;
