@@ -110,8 +110,9 @@ int SaveApplication(Run& run) {
     app.status = kAppWaiting;
     // A refused application of the same id that is not purged yet keeps its place: the new
     // one is not stored, and the applicant is told so rather than shown the old record.
-    if (AddApplication(dataDir, app) != 0) return kApplicationExists;
-    return kApplicationStored;
+    const int added = AddApplication(dataDir, app);
+    if (added == kApplicationNotWritten) return kApplicationNotStored;
+    return added == 0 ? kApplicationStored : kApplicationExists;
 }
 
 void ShowApplicationList(Run& run) {

@@ -16,6 +16,7 @@ inline constexpr int kApplicationBadId = -5;
 inline constexpr int kApplicationBadName = -6;
 inline constexpr int kApplicationBadPassword = -7;
 inline constexpr int kApplicationBadMail = -8;
+inline constexpr int kApplicationNotStored = -9;  // the file could not be written
 
 
 // IDSINSEI: the application form.

@@ -89,10 +89,13 @@ int AddApplication(const std::string& dataDir, const IdApplication& app) {
     DataLock lock(dataDir);
     const std::string path = FilePath(dataDir);
     std::string all;
-    if (!ReadRecordFile(path, kIdApplicationSize, all)) return -1;
+    if (!lock.held() || !ReadRecordFile(path, kIdApplicationSize, all))
+        return kApplicationNotWritten;
     if (NthWithId(all, IdOf(packed), 0) >= 0) return -1;
     // At the end of the whole records: a trailing partial record is overwritten.
-    return WriteAt(dataDir, path, static_cast<long>(all.size()), packed);
+    return WriteAt(dataDir, path, static_cast<long>(all.size()), packed) == 0
+               ? 0
+               : kApplicationNotWritten;
 }
 
 int RewriteApplication(const std::string& dataDir, const std::string& userId, int n,

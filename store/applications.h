@@ -47,7 +47,9 @@ std::vector<IdApplication> ReadAllApplications(const std::string& dataDir);
 // The n-th record (from 0) whose id equals userId exactly. 0 or -1.
 int FindApplication(const std::string& dataDir, const std::string& userId, int n,
                     IdApplication& out);
-// Appends app unless some record already has its id (then nothing is written). 0 or -1.
+// Appends app unless some record already has its id (then nothing is written): 0, -1 when the id
+// has a record, kApplicationNotWritten when the file could not be read or written.
+inline constexpr int kApplicationNotWritten = -2;
 int AddApplication(const std::string& dataDir, const IdApplication& app);
 // Overwrites in place the n-th record (from 0) whose id equals userId. 0 or -1.
 int RewriteApplication(const std::string& dataDir, const std::string& userId, int n,
