@@ -150,6 +150,28 @@ TEST(JournalTest, KilledSubtreeChangesNeverLeaveTheTreeFilesApart) {
     std::printf("%d kills in %.1f s, %d left a journal behind\n", kills, seconds, journalsLeft);
 }
 
+// A change set writes only the files whose bytes it changed, and refuses a file it cannot read.
+TEST(JournalTest, AChangeSetWritesWhatChangedOnly) {
+    TempDir dir;
+    WriteFileBytes(dir.File("a"), "old a");
+    WriteFileBytes(dir.File("b"), "old b");
+    ASSERT_EQ(0, mkdir(dir.File("d").c_str(), 0700));
+    struct stat before, after;
+    ASSERT_EQ(0, stat(dir.File("b").c_str(), &before));
+    DataLock lock(dir.path);
+    FileChangeSet change(dir.path);
+    EXPECT_EQ(nullptr, change.Edit("d"));
+    *change.Edit("a") += "+";
+    *change.Edit("c") = "new c";
+    ASSERT_NE(nullptr, change.Edit("b"));  // read, left as it was
+    EXPECT_EQ("old a+", *change.Edit("a"));  // the same bytes again
+    ASSERT_EQ(0, change.Commit());
+    EXPECT_EQ("old a+", ReadFileBytes(dir.File("a")));
+    EXPECT_EQ("new c", ReadFileBytes(dir.File("c")));
+    ASSERT_EQ(0, stat(dir.File("b").c_str(), &after));
+    EXPECT_EQ(before.st_ino, after.st_ino);  // not replaced
+}
+
 // Temporaries of killed runs go once they are an hour old, swept by a process that takes the
 // data lock when the last sweep (the lock file's time) is an hour ago; fresh ones, files that
 // are no temporaries, and the ".NEW" files of a journal still to be finished stay.
