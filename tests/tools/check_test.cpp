@@ -181,6 +181,13 @@ const std::vector<Damage>& Damages() {
          {"user2.mst: differs from what user.mst gives", "user3.mst: differs",
           "user4.mst: differs"},
          true},
+        {"unread summary behind a read mark written in place",
+         [](const Board& b) {
+             Append(ReadMarkPath(b.data, 3, 1), PackReadMark(ReadMark{1, "alice", 0}));
+         },
+         {"3/unread.sum: differs from what 3/index.dat and its read marks give: it counts 0 "
+          "read marks of \"alice\", the read-mark files hold 1"},
+         true},
         {"temporary files of killed runs",
          [](const Board& b) {
              WriteFileBytes(b.data + "user.mst.TMP", "half");
