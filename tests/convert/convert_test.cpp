@@ -301,6 +301,9 @@ TEST(Conversion, ColumnReadingsByType) {
     JetTable& marks = *FindTable(tables, "BORD_READ_POINT");
     marks.columns[1].type = JetType::Text;  // R_F_SEL_NO
     marks.rows[2][1] = "02";
+    // Ids of users in another letter case are written as the users' ids.
+    marks.rows[0][2] = "TARO";
+    FindTable(tables, "BORD_USER_ACL")->rows[1][1] = "HaNaKo";
     const std::string db = WriteDatabase(dir.File("old.mdb"), tables, 4);
     std::string log;
     ASSERT_EQ(Convert(db, dir.File("out"), log), 0) << log;
@@ -308,6 +311,12 @@ TEST(Conversion, ColumnReadingsByType) {
     // Per-message files are named by the number the board looks them up with.
     EXPECT_NE(log.find("FOLDER=[2] SEL=[02] USER=[taro]<BR>\n"), std::string::npos);
     EXPECT_EQ(ReadFileBytes(dir.File("out/2/R2.DAT")), Mark(2, "taro"));
+    EXPECT_EQ(ReadFileBytes(dir.File("out/2/R1.DAT")), Mark(1, "hanako") + Mark(1, "taro"));
+    EXPECT_EQ(ReadFileBytes(dir.File("out/b_u_acl.mst")),
+              Rec(32).I(0, 2).S(4, "hanako").I(28, 1).bytes +
+                  Rec(32).I(0, 2).S(4, "taro").I(28, 3).bytes);
+    EXPECT_NE(log.find("WARNING: BORD_READ_POINT row 3: R_USER_ID [TARO] written as [taro]"),
+              std::string::npos) << log;
     const std::string user = ReadFileBytes(dir.File("out/user.mst"));
     EXPECT_NE(user.find("taro," + Sjis("山田太郎") + ",100,taro@example.jp,pw1,2,2,"), std::string::npos);
     EXPECT_NE(user.find("hanako," + Sjis("花子") + ",10,,pw2,0,3,"), std::string::npos);
