@@ -6,6 +6,7 @@
 #include <memory>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "cgi/html.h"
@@ -142,7 +143,7 @@ private:
         std::string upper = id;
         UpperCaseId(upper);
         const auto it = userIds_.find(upper);
-        if (it == userIds_.end() || it->second == id) return id;
+        if (it == userIds_.end() || it->second == id || exactUserIds_.count(id)) return id;
         Warn(Row() + column + " [" + id + "] written as [" + it->second + "], the id of that user");
         return it->second;
     }
@@ -167,6 +168,7 @@ private:
             const std::string id = Field("T01_USER_ID", kUserIdSize);
             std::string upper = id;
             UpperCaseId(upper);
+            exactUserIds_.insert(id);
             if (!userIds_.emplace(upper, id).second)
                 Warn(Row() + "T01_USER_ID [" + id + "] is the id [" + userIds_[upper] +
                      "] of an earlier row in another letter case; the board finds the first");
@@ -466,6 +468,7 @@ private:
     std::unique_ptr<AccessDatabase> db_;
     // The users' ids as written, by their upper-cased form (the first row of each).
     std::unordered_map<std::string, std::string> userIds_;
+    std::unordered_set<std::string> exactUserIds_;
     Query query_;
     std::string table_;  // the table of the current query, for warnings
     long row_ = 0;       // the current row of it, from 1

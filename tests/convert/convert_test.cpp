@@ -304,6 +304,8 @@ TEST(Conversion, ColumnReadingsByType) {
     // Ids of users in another letter case are written as the users' ids.
     marks.rows[0][2] = "TARO";
     FindTable(tables, "BORD_USER_ACL")->rows[1][1] = "HaNaKo";
+    // Deep one level below the board Odd: moved up beside it.
+    FindTable(tables, "BORD_TITLE")->rows[3][2] = "2";
     const std::string db = WriteDatabase(dir.File("old.mdb"), tables, 4);
     std::string log;
     ASSERT_EQ(Convert(db, dir.File("out"), log), 0) << log;
@@ -317,6 +319,11 @@ TEST(Conversion, ColumnReadingsByType) {
                   Rec(32).I(0, 2).S(4, "taro").I(28, 3).bytes);
     EXPECT_NE(log.find("WARNING: BORD_READ_POINT row 3: R_USER_ID [TARO] written as [taro]"),
               std::string::npos) << log;
+    EXPECT_NE(log.find("WARNING: BORD_TITLE row 4: folder [3] [Deep] has T_F_CLASS [2], inside "
+                       "folder [4], which is not a directory; written at depth 1 (top level)"),
+              std::string::npos);
+    EXPECT_NE(ReadFileBytes(dir.File("out/b_title.mst")).find("\nDeep,3,Board,\r\n"),
+              std::string::npos);
     const std::string user = ReadFileBytes(dir.File("out/user.mst"));
     EXPECT_NE(user.find("taro," + Sjis("山田太郎") + ",100,taro@example.jp,pw1,2,2,"), std::string::npos);
     EXPECT_NE(user.find("hanako," + Sjis("花子") + ",10,,pw2,0,3,"), std::string::npos);
