@@ -123,8 +123,13 @@ void LogOff(Run& run) {
     const int32_t key = KeyOfText(run.login.SKEY);
     std::string userId;
     UserRecord user;
-    if (key >= 1 && CheckSession(run.dataDir(), key, userId, user) == 0)
-        DeleteSessionsOfUser(run.dataDir(), userId);
+    if (key >= 1 && CheckSession(run.dataDir(), key, userId, user) == 0 &&
+        DeleteSessionsOfUser(run.dataDir(), userId) != 0) {
+        // The session could not be ended and its key still works: the user is told so rather
+        // than sent on as if logged off.
+        ShowLoginPage(run, run.msg(382));
+        return;
+    }
     if (!run.settings.LOGOFF_URL.empty())
         ShowLogoffRedirect(run);
     else

@@ -57,7 +57,8 @@ int32_t LoginUser(Run& run, const std::string& uid, const std::string& upw);
 int CheckSessionKey(Run& run, const std::string& text);
 
 // Ends the session of run.login.SKEY (every session record of its user) and shows the log-off
-// redirect, or the login page when LOGOFF_URL is empty.
+// redirect, or the login page when LOGOFF_URL is empty. When the session cannot be ended (the
+// session file cannot be written) the login page says the change could not be stored.
 void LogOff(Run& run);
 
 // The login page; a notice (a message text, such as why the last login was refused) stands in

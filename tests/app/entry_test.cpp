@@ -242,6 +242,12 @@ TEST_F(ProgramTest, LogOffEndsTheSessionAndShowsTheLoginPageOrTheRedirect) {
                   "<META HTTP-EQUIV=\"Refresh\" CONTENT=\"0;URL=http://example.invalid/bye\">"
                   "</HTML>\n",
               inst.Get("SKEY=" + key + "&JOB=LOGOFF"));
+
+    // A session that cannot be ended is not passed off as ended.
+    key = inst.Login("taro", "pw");
+    std::filesystem::remove(inst.dataDir + "board.lock");
+    std::filesystem::create_directory(inst.dataDir + "board.lock");
+    EXPECT_NE(inst.Get("SKEY=" + key + "&JOB=LOGOFF").find(inst.msg(382)), std::string::npos);
 }
 
 TEST_F(ProgramTest, SharedAccountCannotLogOff) {
