@@ -27,9 +27,10 @@
 // Adopting it in another writing job (posting, user deletion, batch upload, ...): take DataLock,
 // read the files the change touches, build every new content whole in memory in the files'
 // exact formats, and hand them to ReplaceFilesTogether instead of rewriting them one by one with
-// RewriteViaTemp. Files are named relative to the data directory ("user.mst", or "12/index.dat"
-// for a folder directory, which must exist); appends become replacements with the appended
-// content. Files left out of the change are not touched.
+// RewriteViaTemp (a FileChangeSet, below, reads them and hands on only those that changed).
+// Files are named relative to the data directory ("user.mst", or "12/index.dat" for a folder
+// directory, which must exist); appends become replacements with the appended content. Files
+// left out of the change are not touched.
 #pragma once
 
 #include <ctime>
