@@ -82,15 +82,6 @@ int MessageFileNumber(std::string_view name, char prefix) {
     return NumberName(name.substr(1, name.size() - 5));
 }
 
-// Temporary files of a rewrite ("<name>.TMP", and "TEMP" of the group file) and of a change of
-// several files ("<name>.NEW").
-bool IsTempName(std::string_view name) {
-    const auto endsWith = [&](std::string_view tail) {
-        return name.size() > tail.size() && name.substr(name.size() - tail.size()) == tail;
-    };
-    return name == "TEMP" || endsWith(".TMP") || endsWith(kJournalTempSuffix);
-}
-
 // A stored value for the report, in quotes, control bytes written as \xHH.
 std::string Quote(std::string_view s) {
     std::string out = "\"";
@@ -263,7 +254,7 @@ void Checker::CheckDataDirFiles(const std::vector<DirEntry>& entries) {
                     "a change of several files that a killed run left unfinished; the board "
                     "finishes it when it next takes the data lock",
                     true);
-        if (!e.isFile || !IsTempName(e.name)) continue;
+        if (!e.isFile || !IsTemporaryName(e.name)) continue;
         const std::string path = o_.dataDir + e.name;
         Problem(e.name, "", "temporary file left by an interrupted change", true);
         AddFix("removed the temporary file " + e.name,
@@ -638,7 +629,7 @@ void Checker::CheckFolderDir(int folder) {
     for (const DirEntry& e : entries) {
         if (!e.isFile) continue;
         names.insert(e.name);
-        if (IsTempName(e.name)) {
+        if (IsTemporaryName(e.name)) {
             const std::string path = o_.dataDir + dir + e.name;
             Problem(dir + e.name, "", "temporary file left by an interrupted change", true);
             AddFix("removed the temporary file " + dir + e.name,
