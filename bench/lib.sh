@@ -26,6 +26,6 @@ open_all() {
 
 # post_body NAME BOARD MESSAGE: writes $dir/NAME/post.body, a reply to MESSAGE of BOARD.
 post_body() {
-  printf 'SKEY=%s&JOB=BORDWRITEWR&FOLDER_NO=%s&SEL_NO=%s&WRITE_TITLE=Re%%3A+schedule&WRITE_DATA=Thank+you%%2C+noted.&USER_DISP_DEF=1' \
+  printf 'SKEY=%s&JOB=BORDWRITEWR&FJOB=BORDWRITE&FOLDER_NO=%s&SEL_NO=%s&WRITE_TITLE=Re%%3A+schedule&WRITE_DATA=Thank+you%%2C+noted.&USER_DISP_DEF=1' \
     "$key" "$2" "$3" >"$dir/$1/post.body"
 }
