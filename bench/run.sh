@@ -54,7 +54,7 @@ cases() {
   (cd "$dir/$name/cgi-bin" && "$BUILD/bin/benchtime" ./boardcgi.cgi "$runs" "$out")
   # What the pages read: the sizes of the largest files (bytes).
   printf 'files:'
-  for f in "$board/index.dat" user.mst skey.mst b_title2.mst "$board/unread.sum"; do
+  for f in "$board/index.dat" user.mst skey.mst b_title2.mst; do
     [ -f "$data/$f" ] && printf ' %s %s;' "$f" "$(stat -c %s "$data/$f")"
   done
   printf '\nload average: %s\n\n' "$(cut -d' ' -f1-3 /proc/loadavg)"
