@@ -203,26 +203,24 @@ static void WriteThreadRows(Run& run, int folderNo, const MessageIndexEntry& ent
     o << "</TABLE>\n";
 }
 
-void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
-                      const std::vector<MessageIndexEntry>& index) {
-    std::vector<const MessageIndexEntry*> thread;
-    for (const MessageIndexEntry& e : index)
-        if (e.threadNo == entry.threadNo) thread.push_back(&e);
-    WriteThreadRows(run, folderNo, entry, linkMode, thread);
-}
-
-void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
-                      const RawMessageIndex& index) {
+// The thread table of the records at those positions of the index (ascending), read there.
+static void WriteThreadRowsAt(Run& run, int folderNo, const MessageIndexEntry& entry,
+                              int linkMode, const RawMessageIndex& index,
+                              const std::vector<size_t>& positions) {
+    if (positions.size() < 2) return;
     std::vector<MessageIndexEntry> records;
-    for (size_t i = 0; i < index.size(); ++i)
-        if (index.thread(i) == entry.threadNo) records.push_back(index.entry(i));
+    for (size_t i : positions) records.push_back(index.entry(i));
     std::vector<const MessageIndexEntry*> thread;
     for (const MessageIndexEntry& e : records) thread.push_back(&e);
     WriteThreadRows(run, folderNo, entry, linkMode, thread);
 }
 
-void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode) {
-    WriteThreadTable(run, folderNo, entry, linkMode, ReadMessageIndex(run.dataDir(), folderNo));
+void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
+                      const RawMessageIndex& index) {
+    std::vector<size_t> positions;
+    for (size_t i = 0; i < index.size(); ++i)
+        if (index.thread(i) == entry.threadNo) positions.push_back(i);
+    WriteThreadRowsAt(run, folderNo, entry, linkMode, index, positions);
 }
 
 // The shown message with the attachment list and the thread table written by the caller's
@@ -302,13 +300,8 @@ void WriteShownMessage(Run& run, ShownBoard& board, const MessageIndexEntry& ent
                 WriteAttachmentList(run, folderNo, entry, board.settings(), board.Attachments());
         },
         [&] {
-            const std::vector<size_t> positions = board.Thread(entry.threadNo);
-            if (positions.size() < 2) return;
-            std::vector<MessageIndexEntry> records;
-            for (size_t i : positions) records.push_back(board.index().entry(i));
-            std::vector<const MessageIndexEntry*> thread;
-            for (const MessageIndexEntry& e : records) thread.push_back(&e);
-            WriteThreadRows(run, folderNo, entry, linkMode, thread);
+            WriteThreadRowsAt(run, folderNo, entry, linkMode, board.index(),
+                              board.Thread(entry.threadNo));
         });
 }
 

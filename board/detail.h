@@ -54,10 +54,7 @@ void WriteAttachmentList(Run& run, int folderNo, const MessageIndexEntry& entry,
 
 // The thread table, when the entry's thread has a second record: every record of the thread in
 // index order, "NowDisp" on the entry itself, links carrying linkMode. index is the folder's
-// index in file order; the second form reads it.
-void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
-                      const std::vector<MessageIndexEntry>& index);
-void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode);
+// index in file order.
 void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
                       const RawMessageIndex& index);
 
