@@ -23,43 +23,41 @@ done
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 export REMOTE_ADDR=127.0.0.1 HTTP_USER_AGENT=bench
+date -u '+measured %Y-%m-%d %H:%M UTC'
 
-# install NAME GENERATOR-ARGS...: a fresh installation with the generated data; leaves the
-# session key of "bench" in $key.
-install() {
-  local name=$1
-  shift
-  "$BUILD/bin/boardinstall" "$dir/$name" admin admin --program "$BUILD/bin/boardcgi" >/dev/null
-  "$BUILD/bin/benchgen" "$dir/$name/data" "$@"
-  key=$(cd "$dir/$name/cgi-bin" && REQUEST_METHOD=GET QUERY_STRING='uid=bench&upw=bench' \
-        ./boardcgi.cgi | grep -o 'SKEY=[0-9]*' | head -1 | cut -d= -f2)
-  [ -n "$key" ] || { echo "login failed" >&2; exit 1; }
-}
+. bench/lib.sh
 
-# cases NAME BOARD MESSAGE [pages...]: writes the case file of an installation.
+# cases NAME BOARD MESSAGE WHAT: times the pages of an installation; WHAT "all" (every page)
+# or "growth" (the pages of the growth table).
 cases() {
   local name=$1 board=$2 sel=$3 what=$4
   local data="$dir/$name/data" out="$dir/$name/cases"
-  local open
-  open=$(awk -F, '$3 == "Dir" { printf "&DISP_NO=%d", NR }' "$data/b_title.mst")
+  local room="SKEY=$key&JOB=ROOM&FOLDER_NO=$board&USER_DISP_DEF"
   printf 'uid=bench2&upw=bench2' >"$dir/$name/login.body"
-  printf 'SKEY=%s&JOB=BORDWRITEWR&FJOB=BORDWRITE&FOLDER_NO=%s&SEL_NO=%s&WRITE_TITLE=Re%%3A+schedule&WRITE_DATA=Thank+you%%2C+noted.&USER_DISP_DEF=1' \
-    "$key" "$board" "$sel" >"$dir/$name/post.body"
+  post_body "$name" "$board" "$sel"
   : >"$out"
+  row() { printf '%s\t%s\t%s\t%s\n' "$@" >>"$out"; }
   if [ "$what" = all ]; then
-    printf 'login page\tGET\t-\n' >>"$out"
-    printf 'login (POST)\tPOST\t-\t%s\n' "$dir/$name/login.body" >>"$out"
-    printf 'folder menu, all directories open\tGET\tSKEY=%s&JOB=FRM21%s\n' "$key" "$open" >>"$out"
+    row 'login page' GET -
+    row 'login (POST)' POST - "$dir/$name/login.body"
   fi
-  for m in 1 2 3; do
-    printf 'message list, mode %s\tGET\tSKEY=%s&JOB=ROOM&FOLDER_NO=%s&USER_DISP_DEF=%s\n' \
-      "$m" "$key" "$board" "$m" >>"$out"
-    [ "$what" = all ] || break
-  done
-  printf 'message detail\tGET\tSKEY=%s&JOB=DETAILS&FOLDER_NO=%s&SEL_NO=%s&USER_DISP_DEF=1\n' \
-    "$key" "$board" "$sel" >>"$out"
-  [ "$what" = all ] && printf 'posting a reply\tPOST\t-\t%s\n' "$dir/$name/post.body" >>"$out"
+  row 'folder menu, all directories open' GET "SKEY=$key&JOB=FRM21$(open_all "$name")"
+  row 'message list, mode 1 (thread order)' GET "$room=1"
+  [ "$what" = all ] && row 'message list, mode 2 (number ascending)' GET "$room=2"
+  row 'message list, mode 3 (number descending)' GET "$room=3"
+  row 'message detail' GET "SKEY=$key&JOB=DETAILS&FOLDER_NO=$board&SEL_NO=$sel&USER_DISP_DEF=1"
+  if [ "$what" = all ]; then
+    row 'unread messages (every board)' GET "SKEY=$key&JOB=NRDETAILS"
+    row 'search, one word in every board' GET "SKEY=$key&JOB=SEARCHDISP&CONDITION=777&STAT=1&FOLDER_NO=0"
+  fi
+  row 'posting a reply' POST - "$dir/$name/post.body"
   (cd "$dir/$name/cgi-bin" && "$BUILD/bin/benchtime" ./boardcgi.cgi "$runs" "$out")
+  # What the pages read: the sizes of the largest files (bytes).
+  printf 'files:'
+  for f in "$board/index.dat" user.mst skey.mst b_title2.mst; do
+    [ -f "$data/$f" ] && printf ' %s %s;' "$f" "$(stat -c %s "$data/$f")"
+  done
+  printf '\nload average: %s\n\n' "$(cut -d' ' -f1-3 /proc/loadavg)"
 }
 
 for s in "${sets[@]}"; do
@@ -78,7 +76,7 @@ for s in "${sets[@]}"; do
       for n in 1000 10000 30000 100000; do
         echo "## one board of $n messages"
         install "b$n" board "$n"
-        cases "b$n" 2 $((n / 2)) some
+        cases "b$n" 2 $((n / 2)) growth
         rm -rf "${dir:?}/b$n"
       done ;;
   esac

@@ -1,7 +1,8 @@
 // benchtime: times requests of the program against /bin/true in the same run. Each case is run
 // in pairs with /bin/true, interleaved (true, page, true, page, ...), so that both see the same
 // machine state; the table gives the medians of both and their ratio, of the wall-clock time and
-// of the CPU time (user and system) of the run, which a busy machine disturbs less.
+// of the CPU time (user and system) of the run, which a busy machine disturbs less, and the
+// greatest peak resident memory of the page's runs.
 //
 //   benchtime PROGRAM RUNS CASEFILE
 //
@@ -35,6 +36,7 @@ struct Case {
 struct Timing {
     double wall = 0;  // ms
     double cpu = 0;   // ms of user and system time of the run
+    long rssKb = 0;   // peak resident memory of the run
 };
 
 Timing RunOnce(const std::string& program, const std::vector<std::string>& env,
@@ -61,7 +63,7 @@ Timing RunOnce(const std::string& program, const std::vector<std::string>& env,
     posix_spawn_file_actions_destroy(&actions);
     auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
     return {std::chrono::duration<double, std::milli>(end - start).count(),
-            ms(usage.ru_utime) + ms(usage.ru_stime)};
+            ms(usage.ru_utime) + ms(usage.ru_stime), usage.ru_maxrss};
 }
 
 double Median(std::vector<double> v) {
@@ -97,8 +99,9 @@ int main(int argc, char** argv) {
         if (c.query == "-") c.query.clear();
         cases.push_back(c);
     }
-    std::printf("| request | /bin/true | page | ratio | CPU /bin/true | CPU page | CPU ratio |\n"
-                "|---|---:|---:|---:|---:|---:|---:|\n");
+    std::printf("| request | /bin/true | page | ratio | CPU /bin/true | CPU page | CPU ratio | "
+                "peak RSS |\n"
+                "|---|---:|---:|---:|---:|---:|---:|---:|\n");
     for (const Case& c : cases) {
         std::vector<std::string> env = {"REQUEST_METHOD=" + c.method, "QUERY_STRING=" + c.query,
                                         "GATEWAY_INTERFACE=CGI/1.1",
@@ -113,6 +116,7 @@ int main(int argc, char** argv) {
             env.push_back("CONTENT_LENGTH=" + std::to_string(s.str().size()));
         }
         std::vector<double> base, page, baseCpu, pageCpu;
+        long rssKb = 0;
         for (int i = 0; i < 3; ++i) RunOnce(program, env, c.bodyFile);  // warm the caches
         for (int i = 0; i < runs; ++i) {
             const Timing t = RunOnce("/bin/true", env, "");
@@ -121,11 +125,12 @@ int main(int argc, char** argv) {
             page.push_back(p.wall);
             baseCpu.push_back(t.cpu);
             pageCpu.push_back(p.cpu);
+            rssKb = std::max(rssKb, p.rssKb);
         }
         const double b = Median(base), p = Median(page);
         const double bc = Median(baseCpu), pc = Median(pageCpu);
-        std::printf("| %s | %.2f ms | %.2f ms | %.1f× | %.2f ms | %.2f ms | %.1f× |\n",
-                    c.name.c_str(), b, p, p / b, bc, pc, bc > 0 ? pc / bc : 0.0);
+        std::printf("| %s | %.2f ms | %.2f ms | %.1f× | %.2f ms | %.2f ms | %.1f× | %.1f MiB |\n",
+                    c.name.c_str(), b, p, p / b, bc, pc, bc > 0 ? pc / bc : 0.0, rssKb / 1024.0);
         std::fflush(stdout);
     }
     return 0;

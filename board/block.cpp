@@ -32,16 +32,14 @@ void WriteFolderLine(Run& run, const FolderRecord& folder, bool withNumber) {
     o << HtmlEscape(folder.name) << "</B><BR>\n";
 }
 
-void WriteMessageBlock(Run& run, int folderNo, const MessageIndexEntry& entry,
-                       const std::vector<MessageIndexEntry>& index, bool withCheckbox) {
+void WriteMessageBlock(Run& run, ShownBoard& board, const MessageIndexEntry& entry,
+                       bool withCheckbox) {
     Output& o = run.out;
     if (withCheckbox) {
         const bool all = IntField(run, "CHK_ALL", kKeyFieldCapacity) == 1;
         o.Printf("<INPUT TYPE=\"checkbox\" NAME=\"FOLSEL\" VALUE=\"%d,%d\"%s>SEL:%d<BR>\n",
-                 folderNo, entry.messageNo, all ? " checked " : "", entry.messageNo);
+                 board.folderNo(), entry.messageNo, all ? " checked " : "", entry.messageNo);
     }
-    const FolderSettings settings = FolderSettingsOrEmpty(run, folderNo);
-    WriteShownMessage(run, folderNo, entry, settings, MessageView::kBlock,
-                      run.login.user.USER_DISP_DEF, index);
+    WriteShownMessage(run, board, entry, MessageView::kBlock, run.login.user.USER_DISP_DEF);
     o << "<HR>\n";
 }

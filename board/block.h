@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/run.h"
+#include "board/detail.h"
 #include "store/folders.h"
 #include "store/messages.h"
 
@@ -21,7 +22,7 @@ void WriteFolderLine(Run& run, const FolderRecord& folder, bool withNumber);
 
 // One message block: with a checkbox FOLSEL "folder,number" in front (ticked when the request's
 // CHK_ALL is 1), then the message as WriteShownMessage shows it, its links carrying the caller's
-// own display mode, and a closing rule. index is the folder's index in file order and holds
-// entry. Writes nothing to the store; in particular no read mark.
-void WriteMessageBlock(Run& run, int folderNo, const MessageIndexEntry& entry,
-                       const std::vector<MessageIndexEntry>& index, bool withCheckbox);
+// own display mode, and a closing rule. entry is a record of the board's index. Writes nothing
+// to the store; in particular no read mark.
+void WriteMessageBlock(Run& run, ShownBoard& board, const MessageIndexEntry& entry,
+                       bool withCheckbox);

@@ -141,8 +141,13 @@ std::string PrepareMessageBody(Run& run, int folderNo, const MessageIndexEntry& 
 void WriteAttachmentList(Run& run, int folderNo, const MessageIndexEntry& entry,
                          const FolderSettings& settings) {
     if (entry.attachCount < 1) return;
+    WriteAttachmentList(run, folderNo, entry, settings, ReadAttachments(run.dataDir(), folderNo));
+}
+
+void WriteAttachmentList(Run& run, int folderNo, const MessageIndexEntry& entry,
+                         const FolderSettings& settings, const std::vector<AttachmentEntry>& all) {
+    if (entry.attachCount < 1) return;
     Output& o = run.out;
-    const std::vector<AttachmentEntry> all = ReadAttachments(run.dataDir(), folderNo);
     for (int slot = 1; slot <= settings.ADD_MAX; ++slot) {
         auto it = std::find_if(all.begin(), all.end(), [&](const AttachmentEntry& a) {
             return a.messageNo == entry.messageNo && a.slot == slot;
@@ -198,32 +203,32 @@ static void WriteThreadRows(Run& run, int folderNo, const MessageIndexEntry& ent
     o << "</TABLE>\n";
 }
 
-void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
-                      const std::vector<MessageIndexEntry>& index) {
-    std::vector<const MessageIndexEntry*> thread;
-    for (const MessageIndexEntry& e : index)
-        if (e.threadNo == entry.threadNo) thread.push_back(&e);
-    WriteThreadRows(run, folderNo, entry, linkMode, thread);
-}
-
-void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
-                      const RawMessageIndex& index) {
+// The thread table of the records at those positions of the index (ascending), read there.
+static void WriteThreadRowsAt(Run& run, int folderNo, const MessageIndexEntry& entry,
+                              int linkMode, const RawMessageIndex& index,
+                              const std::vector<size_t>& positions) {
+    if (positions.size() < 2) return;
     std::vector<MessageIndexEntry> records;
-    for (size_t i = 0; i < index.size(); ++i)
-        if (index.thread(i) == entry.threadNo) records.push_back(index.entry(i));
+    for (size_t i : positions) records.push_back(index.entry(i));
     std::vector<const MessageIndexEntry*> thread;
     for (const MessageIndexEntry& e : records) thread.push_back(&e);
     WriteThreadRows(run, folderNo, entry, linkMode, thread);
 }
 
-void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode) {
-    WriteThreadTable(run, folderNo, entry, linkMode, ReadMessageIndex(run.dataDir(), folderNo));
+void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
+                      const RawMessageIndex& index) {
+    std::vector<size_t> positions;
+    for (size_t i = 0; i < index.size(); ++i)
+        if (index.thread(i) == entry.threadNo) positions.push_back(i);
+    WriteThreadRowsAt(run, folderNo, entry, linkMode, index, positions);
 }
 
-template <class Index>
-static void WriteShownMessageOf(Run& run, int folderNo, const MessageIndexEntry& entry,
-                                const FolderSettings& settings, MessageView view, int linkMode,
-                                const Index& index) {
+// The shown message with the attachment list and the thread table written by the caller's
+// means (from the records as read for one message or for a board of blocks).
+template <class Attachments, class ThreadTable>
+static void WriteShownMessageWith(Run& run, int folderNo, const MessageIndexEntry& entry,
+                                  const FolderSettings& settings, MessageView view, int linkMode,
+                                  const Attachments& attachments, const ThreadTable& threadTable) {
     Output& o = run.out;
     const std::string colour = HtmlEscape(settings.FONTCOLOR);
     if (entry.deleted != 0) {
@@ -235,24 +240,69 @@ static void WriteShownMessageOf(Run& run, int folderNo, const MessageIndexEntry&
         if (view == MessageView::kDetail) o << "<HR>\n";
         if (!colour.empty()) o << "<FONT COLOR=\"#" << colour << "\">";
         o << body << (view == MessageView::kDetail ? "\n<HR>\n<P>\n" : "\n<P>\n");
-        WriteAttachmentList(run, folderNo, entry, settings);
+        attachments();
     }
     // Also after the notice of a deleted message, where no colour was opened (a browser ignores
     // the unmatched end tag).
     if (!colour.empty()) o << "</FONT>\n";
-    WriteThreadTable(run, folderNo, entry, linkMode, index);
-}
-
-void WriteShownMessage(Run& run, int folderNo, const MessageIndexEntry& entry,
-                       const FolderSettings& settings, MessageView view, int linkMode,
-                       const std::vector<MessageIndexEntry>& index) {
-    WriteShownMessageOf(run, folderNo, entry, settings, view, linkMode, index);
+    threadTable();
 }
 
 void WriteShownMessage(Run& run, int folderNo, const MessageIndexEntry& entry,
                        const FolderSettings& settings, MessageView view, int linkMode,
                        const RawMessageIndex& index) {
-    WriteShownMessageOf(run, folderNo, entry, settings, view, linkMode, index);
+    WriteShownMessageWith(
+        run, folderNo, entry, settings, view, linkMode,
+        [&] { WriteAttachmentList(run, folderNo, entry, settings); },
+        [&] { WriteThreadTable(run, folderNo, entry, linkMode, index); });
+}
+
+ShownBoard::ShownBoard(Run& run, int folderNo)
+    : ShownBoard(run, folderNo, ReadRawMessageIndex(run.dataDir(), folderNo)) {}
+
+ShownBoard::ShownBoard(Run& run, int folderNo, RawMessageIndex index)
+    : run_(run),
+      folderNo_(folderNo),
+      index_(std::move(index)),
+      settings_(FolderSettingsOrEmpty(run, folderNo)) {}
+
+std::vector<size_t> ShownBoard::Thread(int32_t threadNo) {
+    // One ordering of every record by thread, made on first use, serves every block after it.
+    auto key = [](int32_t thread, size_t position) {
+        return (static_cast<uint64_t>(static_cast<uint32_t>(thread) ^ 0x80000000u) << 32) |
+               static_cast<uint64_t>(position);
+    };
+    if (byThread_.size() != index_.size()) {
+        byThread_.clear();
+        byThread_.reserve(index_.size());
+        for (size_t i = 0; i < index_.size(); ++i) byThread_.push_back(key(index_.thread(i), i));
+        std::sort(byThread_.begin(), byThread_.end());
+    }
+    std::vector<size_t> positions;
+    for (auto it = std::lower_bound(byThread_.begin(), byThread_.end(), key(threadNo, 0));
+         it != byThread_.end() && (*it >> 32) == (key(threadNo, 0) >> 32); ++it)
+        positions.push_back(static_cast<size_t>(*it & 0xFFFFFFFFu));
+    return positions;
+}
+
+const std::vector<AttachmentEntry>& ShownBoard::Attachments() {
+    if (!attachments_) attachments_ = ReadAttachments(run_.dataDir(), folderNo_);
+    return *attachments_;
+}
+
+void WriteShownMessage(Run& run, ShownBoard& board, const MessageIndexEntry& entry,
+                       MessageView view, int linkMode) {
+    const int folderNo = board.folderNo();
+    WriteShownMessageWith(
+        run, folderNo, entry, board.settings(), view, linkMode,
+        [&] {
+            if (entry.attachCount >= 1)
+                WriteAttachmentList(run, folderNo, entry, board.settings(), board.Attachments());
+        },
+        [&] {
+            WriteThreadRowsAt(run, folderNo, entry, linkMode, board.index(),
+                              board.Thread(entry.threadNo));
+        });
 }
 
 MessageNeighbours FindNeighbours(const RawMessageIndex& index, int mode, int selNo) {

@@ -5,10 +5,13 @@
 // is written for where they differ.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/run.h"
+#include "store/attachments.h"
 #include "store/folders.h"
 #include "store/messages.h"
 
@@ -45,15 +48,42 @@ std::string PrepareMessageBody(Run& run, int folderNo, const MessageIndexEntry& 
 // under ADD_FILE_PATH (-1 when it is missing).
 void WriteAttachmentList(Run& run, int folderNo, const MessageIndexEntry& entry,
                          const FolderSettings& settings);
+// The same from the folder's attachment records as read (add_file.dat in file order).
+void WriteAttachmentList(Run& run, int folderNo, const MessageIndexEntry& entry,
+                         const FolderSettings& settings, const std::vector<AttachmentEntry>& all);
 
 // The thread table, when the entry's thread has a second record: every record of the thread in
 // index order, "NowDisp" on the entry itself, links carrying linkMode. index is the folder's
-// index in file order; the second form reads it.
-void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
-                      const std::vector<MessageIndexEntry>& index);
-void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode);
+// index in file order.
 void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, int linkMode,
                       const RawMessageIndex& index);
+
+// A board whose messages are shown one below the other (message blocks): its index as read
+// once (number and thread fields; records unpacked when shown) and its settings, and what the
+// blocks share, found on first use and kept: where each thread's records lie and the board's
+// attachment records.
+class ShownBoard {
+public:
+    ShownBoard(Run& run, int folderNo);
+    // With an index read by the caller.
+    ShownBoard(Run& run, int folderNo, RawMessageIndex index);
+
+    int folderNo() const { return folderNo_; }
+    const RawMessageIndex& index() const { return index_; }
+    const FolderSettings& settings() const { return settings_; }
+    // Positions of the records of the thread, in file order.
+    std::vector<size_t> Thread(int32_t threadNo);
+    // add_file.dat in file order, read on first use.
+    const std::vector<AttachmentEntry>& Attachments();
+
+private:
+    Run& run_;
+    int folderNo_;
+    RawMessageIndex index_;
+    FolderSettings settings_;
+    std::vector<uint64_t> byThread_;  // thread number (ordered) above, position below
+    std::optional<std::vector<AttachmentEntry>> attachments_;
+};
 
 // The message as the detail page and a message block show it: the notice of a deleted message,
 // or the header table, the body (in the folder's FONTCOLOR; between rules on the detail page)
@@ -61,10 +91,10 @@ void WriteThreadTable(Run& run, int folderNo, const MessageIndexEntry& entry, in
 // index is the folder's index in file order. Writes no read mark.
 void WriteShownMessage(Run& run, int folderNo, const MessageIndexEntry& entry,
                        const FolderSettings& settings, MessageView view, int linkMode,
-                       const std::vector<MessageIndexEntry>& index);
-void WriteShownMessage(Run& run, int folderNo, const MessageIndexEntry& entry,
-                       const FolderSettings& settings, MessageView view, int linkMode,
                        const RawMessageIndex& index);
+// The same for a message of a board shown block by block, with the board's settings.
+void WriteShownMessage(Run& run, ShownBoard& board, const MessageIndexEntry& entry,
+                       MessageView view, int linkMode);
 
 // Neighbours of message selNo in the list of the display mode, and the list page that holds it.
 // Mode 1 walks the index in file order; modes 2 and 3 walk the numbers 1 up to the number of

@@ -19,6 +19,12 @@ constexpr size_t kWriterCapacity = 82;
 constexpr size_t kNumberCapacity = 20;
 constexpr size_t kWordSlots = 10;
 
+// Fields of an index record that the search looks at (store/messages.h gives the layout).
+constexpr size_t kNumberOffset = 4;
+constexpr size_t kWriterOffset = 44, kWriterSize = 22;
+constexpr size_t kTitleOffset = 66, kTitleSize = 82;
+constexpr size_t kDeletedOffset = 152;
+
 constexpr int kAnyWord = 1;
 constexpr int kAllWords = 2;
 
@@ -96,28 +102,36 @@ void ShowSearchResults(Run& run) {
         if (chosen >= 1 && f.folderNo != chosen) continue;
         WriteFolderLine(run, f, false);
         if (f.kind != kFolderBoard) continue;
-        const std::vector<MessageIndexEntry> index = ReadMessageIndex(dataDir, f.folderNo);
-        for (const MessageIndexEntry& e : index) {
-            if (e.deleted != 0) continue;
-            int state = 0;
-            if (!condition.empty()) {
-                std::vector<std::string> left = words;
-                if (MatchWords(left, e.WRITE_TITLE, stat)) state = stat;
-                if (state == 0) {
-                    std::string body;
-                    ReadMessageBody(dataDir, f.folderNo, e.messageNo, body);
-                    if (MatchWords(left, body, stat)) state = stat;
+        // Every record's deleted flag, title and writer are looked at as the index is read;
+        // the records found are unpacked at their offsets when their blocks are written.
+        std::vector<size_t> found;
+        RawMessageIndex index = ReadRawMessageIndex(
+            dataDir, f.folderNo, [&](size_t position, std::string_view r) {
+                if (GetInt32(r, kDeletedOffset) != 0) return;
+                int state = 0;
+                if (!condition.empty()) {
+                    std::vector<std::string> left = words;
+                    if (MatchWords(left, GetSlotText(r, kTitleOffset, kTitleSize), stat))
+                        state = stat;
+                    if (state == 0) {
+                        std::string body;
+                        ReadMessageBody(dataDir, f.folderNo, GetInt32(r, kNumberOffset), body);
+                        if (MatchWords(left, body, stat)) state = stat;
+                    }
                 }
-            }
-            if (!writer.empty() && state != 1) {
-                const UserRecord* u = FindListedUser(run, e.userId);
-                if (u != nullptr && FindText(u->USER_NAME, writer) >= 0) {
-                    if (stat == kAnyWord || state == 2 || condition.empty()) state = 1;
+                if (!writer.empty() && state != 1) {
+                    const UserRecord* u =
+                        FindListedUser(run, GetSlotText(r, kWriterOffset, kWriterSize));
+                    if (u != nullptr && FindText(u->USER_NAME, writer) >= 0) {
+                        if (stat == kAnyWord || state == 2 || condition.empty()) state = 1;
+                    }
                 }
-            }
-            if (writer.empty() && state == 2) state = 1;
-            if (state == 1) WriteMessageBlock(run, f.folderNo, e, index, false);
-        }
+                if (writer.empty() && state == 2) state = 1;
+                if (state == 1) found.push_back(position);
+            });
+        if (found.empty()) continue;
+        ShownBoard board(run, f.folderNo, std::move(index));
+        for (size_t i : found) WriteMessageBlock(run, board, board.index().entry(i), false);
     }
     o << "</FORM>\n</BODY>\n</HTML>\n";
 }

@@ -40,19 +40,21 @@ bool IsReadableBoard(Run& run, int folderNo) {
     return false;
 }
 
-// The entries of a board in the order of a display mode: 1 the index order; 2 the numbers
-// ascending (the first record of each number); 3 the numbers descending.
-std::vector<const MessageIndexEntry*> InDisplayOrder(const std::vector<MessageIndexEntry>& index,
-                                                     int mode) {
-    std::vector<const MessageIndexEntry*> order;
+// Positions of a board's records in the order of a display mode: 1 the file order; 2 the
+// numbers ascending (the first record of each number from 1 upward); 3 the numbers descending.
+std::vector<size_t> InDisplayOrder(const RawMessageIndex& index, int mode) {
+    std::vector<size_t> order;
     if (mode != 2 && mode != 3) {
-        for (const MessageIndexEntry& e : index) order.push_back(&e);
+        order.resize(index.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
         return order;
     }
-    std::map<int, const MessageIndexEntry*> byNumber;
-    for (const MessageIndexEntry& e : index)
-        if (e.messageNo >= 1) byNumber.emplace(e.messageNo, &e);
-    for (const auto& [number, e] : byNumber) order.push_back(e);
+    std::vector<std::pair<int32_t, size_t>> byNumber;
+    for (size_t i = 0; i < index.size(); ++i)
+        if (index.number(i) >= 1) byNumber.emplace_back(index.number(i), i);
+    std::sort(byNumber.begin(), byNumber.end());
+    for (size_t k = 0; k < byNumber.size(); ++k)
+        if (k == 0 || byNumber[k].first != byNumber[k - 1].first) order.push_back(byNumber[k].second);
     if (mode == 3) std::reverse(order.begin(), order.end());
     return order;
 }
@@ -86,12 +88,13 @@ void ShowUnreadMessages(Run& run) {
         if (FindNoReadEntry(dataDir, f.folderNo, caller.USER_ID) >= 1) continue;
         WriteFolderLine(run, f, true);
         if (f.kind != kFolderBoard) continue;
-        const std::vector<MessageIndexEntry> index = ReadMessageIndex(dataDir, f.folderNo);
-        for (const MessageIndexEntry* e : InDisplayOrder(index, caller.USER_DISP_DEF)) {
+        // The blocks' records are read at their offsets; only the unread ones are unpacked.
+        ShownBoard board(run, f.folderNo);
+        for (size_t i : InDisplayOrder(board.index(), caller.USER_DISP_DEF)) {
             ReadMark mark;
-            if (FindReadMark(dataDir, f.folderNo, e->messageNo, caller.USER_ID, mark) == 0)
+            if (FindReadMark(dataDir, f.folderNo, board.index().number(i), caller.USER_ID, mark) == 0)
                 continue;
-            WriteMessageBlock(run, f.folderNo, *e, index, true);
+            WriteMessageBlock(run, board, board.index().entry(i), true);
         }
     }
 
@@ -110,7 +113,7 @@ int SaveUnreadMarks(Run& run) {
     if (caller.MODE == kSharedAccount) return 0;
     const std::string& dataDir = run.dataDir();
     DataLock lock(dataDir);
-    std::map<int, std::vector<MessageIndexEntry>> indexes;  // each index read once
+    std::map<int, RawMessageIndex> indexes;  // each index read once
     for (int i = 0;; ++i) {
         const std::string value = GetField(run.fields, "FOLSEL", i, kFieldCapacity);
         if (value.empty()) break;
@@ -121,11 +124,8 @@ int SaveUnreadMarks(Run& run) {
         if (messageNo < 1 || !IsReadableBoard(run, folderNo)) continue;
         auto it = indexes.find(folderNo);
         if (it == indexes.end())
-            it = indexes.emplace(folderNo, ReadMessageIndex(dataDir, folderNo)).first;
-        const std::vector<MessageIndexEntry>& index = it->second;
-        if (std::none_of(index.begin(), index.end(),
-                         [&](const MessageIndexEntry& e) { return e.messageNo == messageNo; }))
-            continue;
+            it = indexes.emplace(folderNo, ReadRawMessageIndex(dataDir, folderNo)).first;
+        if (it->second.find(messageNo) < 0) continue;
         ReadMark mark;
         mark.messageNo = messageNo;
         mark.userId = caller.USER_ID;

@@ -98,6 +98,12 @@ long RawMessageIndex::find(int32_t no) const {
 }
 
 RawMessageIndex ReadRawMessageIndex(const std::string& dataDir, int folder) {
+    return ReadRawMessageIndex(dataDir, folder, nullptr);
+}
+
+RawMessageIndex ReadRawMessageIndex(
+    const std::string& dataDir, int folder,
+    const std::function<void(size_t position, std::string_view record)>& visit) {
     RawMessageIndex index;
     index.fd = OpenRecordFile(MessageIndexPath(dataDir, folder));
     if (index.fd < 0) return index;
@@ -117,6 +123,7 @@ RawMessageIndex ReadRawMessageIndex(const std::string& dataDir, int folder) {
         for (size_t k = 0; k < whole; ++k) {
             const std::string_view r =
                 std::string_view(piece).substr(k * kMessageIndexEntrySize, kMessageIndexEntrySize);
+            if (visit) visit(index.numbers.size(), r);
             index.numbers.push_back(GetInt32(r, 4));
             index.threads.push_back(GetInt32(r, 12));
         }

@@ -74,6 +74,11 @@ struct RawMessageIndex {
 };
 // One read of index.dat (created empty when the folder directory exists and the file does not).
 RawMessageIndex ReadRawMessageIndex(const std::string& dataDir, int folder);
+// The same, handing each complete record to visit (its position and bytes) as it is read, for
+// pages that look at other fields of every record without keeping them.
+RawMessageIndex ReadRawMessageIndex(
+    const std::string& dataDir, int folder,
+    const std::function<void(size_t position, std::string_view record)>& visit);
 
 // Number of records; 0 when the file cannot be opened. Creates an empty index.dat when missing.
 int CountMessages(const std::string& dataDir, int folder);
