@@ -66,7 +66,8 @@ const std::vector<JobRoute>& JobTable() {
         // Own data and unread settings
         {.job = "MYDATA", .page = ShowOwnProfile, .allowed = MayEditOwnData},
         {.job = "SETNOREAD", .page = ShowUnreadSettings},
-        {.job = "SETNOREAD_WR", .write = SaveUnreadSettings, .then = "SETNOREAD"},
+        {.job = "SETNOREAD_WR", .write = SaveUnreadSettings, .then = "SETNOREAD",
+         .outcomes = {{kUnreadNotStored, nullptr, msg(373), msg(382)}}},
 
         // Administration
         {.job = "ADMIN", .page = ShowAdminMenu},
@@ -153,7 +154,8 @@ const std::vector<JobRoute>& JobTable() {
         {.job = "IDSINSEIsysopWR", .write = DecideApplications, .then = "IDSINSEIlist2",
          .outcomes = {{kDecisionNotStored, nullptr, msg(311), msg(382)}}},
         {.job = "NRDETAILS", .page = ShowUnreadMessages},
-        {.job = "NRDETAILSWR", .write = SaveUnreadMarks, .then = "NRDETAILS"},
+        {.job = "NRDETAILSWR", .write = SaveUnreadMarks, .then = "NRDETAILS",
+         .outcomes = {{kUnreadNotStored, nullptr, msg(102), msg(382)}}},
         {.job = "SEARCH", .page = ShowSearchForm},
         {.job = "SEARCHDISP", .page = ShowSearchResults},
         {.job = "BATCH_UPLOAD", .page = ShowBatchUploadForm},

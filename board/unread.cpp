@@ -113,6 +113,8 @@ int SaveUnreadMarks(Run& run) {
     if (caller.MODE == kSharedAccount) return 0;
     const std::string& dataDir = run.dataDir();
     DataLock lock(dataDir);
+    if (!lock.held()) return kUnreadNotStored;
+    bool stored = true;
     std::map<int, RawMessageIndex> indexes;  // each index read once
     for (int i = 0;; ++i) {
         const std::string value = GetField(run.fields, "FOLSEL", i, kFieldCapacity);
@@ -130,9 +132,9 @@ int SaveUnreadMarks(Run& run) {
         mark.messageNo = messageNo;
         mark.userId = caller.USER_ID;
         mark.count = 0;
-        SaveReadMark(dataDir, folderNo, mark);
+        if (SaveReadMark(dataDir, folderNo, mark) != 0) stored = false;
     }
-    return 0;
+    return stored ? 0 : kUnreadNotStored;
 }
 
 void ShowUnreadSettings(Run& run) {
@@ -176,11 +178,17 @@ int SaveUnreadSettings(Run& run) {
     const std::string& id = run.login.user.USER_ID;
     if (id.empty()) return 0;
     DataLock lock(dataDir);
+    if (!lock.held()) return kUnreadNotStored;
+    bool stored = true;
     if (!GetField(run.fields, "BOARD_OUT", 0, kFieldCapacity).empty())
         for (int folderNo : RepeatedNumbers(run, "NOWNOREAD"))
-            if (IsReadableBoard(run, folderNo)) RemoveNoReadEntry(dataDir, folderNo, id);
+            if (IsReadableBoard(run, folderNo) &&
+                RemoveNoReadEntry(dataDir, folderNo, id) == kNoReadNotStored)
+                stored = false;
     if (!GetField(run.fields, "BOARD_IN", 0, kFieldCapacity).empty())
         for (int folderNo : RepeatedNumbers(run, "BOARDLIST"))
-            if (IsReadableBoard(run, folderNo)) AddNoReadEntry(dataDir, folderNo, id);
-    return 0;
+            if (IsReadableBoard(run, folderNo) &&
+                AddNoReadEntry(dataDir, folderNo, id) == kNoReadNotStored)
+                stored = false;
+    return stored ? 0 : kUnreadNotStored;
 }

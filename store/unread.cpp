@@ -50,11 +50,11 @@ int AddNoReadEntry(const std::string& dataDir, int folder, const std::string& us
     const std::string line = userId + std::string(kLineEnd);
     std::string bytes;
     if (!ReadWholeFile(path, bytes))
-        return AppendToFile(dataDir, path, line, true) == 0 ? 0 : -1;
+        return AppendToFile(dataDir, path, line, true) == 0 ? 0 : kNoReadNotStored;
     for (std::string_view raw : SplitRawLines(bytes, kNoReadLineBuffer))
         if (LineId(raw) == userId) return -2;
     // A last line without its line end is ended first, so the new id gets a line of its own.
-    AppendTextLine(dataDir, path, line, false);
+    if (AppendTextLine(dataDir, path, line, false) != 0) return kNoReadNotStored;
     return -1;
 }
 
@@ -75,6 +75,6 @@ int RemoveNoReadEntry(const std::string& dataDir, int folder, const std::string&
     }
     if (!dropped) return -1;  // the copy would be the same bytes
     if (RewriteViaTemp(dataDir, path, FolderFilePath(dataDir, folder, "unread.dat.TMP"), kept) != 0)
-        return -1;
+        return kNoReadNotStored;
     return 0;
 }

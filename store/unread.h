@@ -20,10 +20,11 @@ int FindNoReadEntry(const std::string& dataDir, int folder, const std::string& u
 
 // Adds the user unless a line already equals the id (creating the folder directory when
 // missing). 0 when it created the file, -1 when it appended to an existing one, -2 when the user
-// was already listed, -1 when the file can be neither written nor created.
+// was already listed, kNoReadNotStored when the file can be neither written nor created.
+inline constexpr int kNoReadNotStored = -3;
 int AddNoReadEntry(const std::string& dataDir, int folder, const std::string& userId);
 
 // Rewrites unread.dat (through unread.dat.TMP) without the lines equal to the id; kept lines
 // are copied byte for byte with their line ends. 0 when a line was dropped, -1 when none was or
-// the file does not exist (nothing is created then).
+// the file does not exist (nothing is created then), kNoReadNotStored when the rewrite failed.
 int RemoveNoReadEntry(const std::string& dataDir, int folder, const std::string& userId);

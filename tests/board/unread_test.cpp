@@ -3,8 +3,11 @@
 // choice of excluded boards.
 #include "board/unread.h"
 
+#include <cerrno>
 #include <filesystem>
+#include <functional>
 
+#include "cgi/fileops.h"
 #include "store/readmarks.h"
 #include "store/unread.h"
 #include "view_fixture.h"
@@ -133,6 +136,46 @@ TEST_F(UnreadTest, ExcludingAndIncludingBoards) {
     Job("SETNOREAD_WR", reader, {{"BOARD_OUT", "Delete"}, {"NOWNOREAD", "6"}});
     EXPECT_EQ(FindNoReadEntry(data, 6, "reader"), -1);
     EXPECT_NE(Page(ShowUnreadMessages, reader, {}).find("[6]Open"), std::string::npos);
+}
+
+// Marks and no-read lists that cannot be written are told (message 382), never passed for done:
+// each file operation of a job that stores two things fails in turn. Without the message both
+// are stored, or none (a folder tree that could not be read leaves nothing to change).
+TEST_F(UnreadTest, AChangeThatCannotBeWrittenSaysSo) {
+    struct Case {
+        const char* job;
+        Fields fields;
+        std::function<int()> stored;  // how many of the two changes are on disk
+    };
+    const std::vector<Case> cases = {
+        {"NRDETAILSWR", {{"FOLSEL", "6,2"}, {"FOLSEL", "6,3"}},
+         [this] { return int(MarkCount(6, 2) == 2) + int(MarkCount(6, 3) == 2); }},
+        {"SETNOREAD_WR", {{"BOARD_IN", "Register"}, {"BOARDLIST", "2"}, {"BOARDLIST", "6"}},
+         [this] {
+             return int(FindNoReadEntry(data, 2, "reader") == 1) +
+                    int(FindNoReadEntry(data, 6, "reader") == 1);
+         }},
+    };
+    for (const Case& c : cases) {
+        BuildTree();
+        SetFileFault(0, 0);
+        Job(c.job, reader, c.fields);
+        const long calls = FileCallCount();
+        ASSERT_EQ(c.stored(), 2) << c.job;
+        for (long n = 1; n <= calls; ++n) {
+            TearDown();
+            SetUp();
+            BuildTree();
+            SetFileFault(n, ENOSPC);
+            const std::string page = Job(c.job, reader, c.fields);
+            SetFileFault(0, 0);
+            const bool told = page.find("The change could not be stored.") != std::string::npos;
+            const int stored = c.stored();
+            EXPECT_TRUE(told ? stored < 2 : stored != 1) << c.job << " call " << n;
+        }
+        TearDown();
+        SetUp();
+    }
 }
 
 }  // namespace
