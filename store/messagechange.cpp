@@ -35,6 +35,48 @@ bool ReadRecords(const std::string& dataDir, const std::string& name, size_t rec
 
 std::string BodyText(std::string_view body) { return std::string(body.substr(0, body.find('\0'))); }
 
+// Index records holding the number.
+long CopiesIn(std::string_view index, int32_t messageNo) {
+    long n = 0;
+    for (size_t off = 0; off + kMessageIndexEntrySize <= index.size(); off += kMessageIndexEntrySize)
+        if (GetInt32(index.substr(off, 8), 4) == messageNo) ++n;
+    return n;
+}
+
+// What the index holds of one message before or after a change: its records and those of
+// the message's number.
+struct IndexCounts {
+    long records = 0, copies = 0;
+};
+
+IndexCounts CountsIn(std::string_view index, int32_t messageNo) {
+    return {static_cast<long>(index.size() / kMessageIndexEntrySize), CopiesIn(index, messageNo)};
+}
+
+// Tells the summary what a change of one message's files does to the counts, the way the
+// count counts them: every index record adds one, every mark of R<m>.DAT counts once per
+// index record of m. marksBefore and marksAfter are the complete records of R<m>.DAT.
+void Follow(UnreadSummaryUpdate& summary, IndexCounts before, IndexCounts after,
+            std::string_view marksBefore, std::string_view marksAfter) {
+    summary.AddRecords(after.records - before.records);
+    auto add = [&](std::string_view marks, long copies) {
+        if (copies == 0) return;
+        for (size_t off = 0; off + kReadMarkSize <= marks.size(); off += kReadMarkSize)
+            summary.AddMarks(GetSlotText(marks.substr(off, kReadMarkSize), 4, 24), copies);
+    };
+    add(marksBefore, -before.copies);
+    add(marksAfter, after.copies);
+}
+
+// Hands the change to ReplaceFilesTogether. A change left for the next run to finish (the
+// journal is still there) is not followed: the summary is counted anew.
+int Commit(const std::string& dataDir, UnreadSummaryUpdate& summary,
+           const std::vector<FileReplacement>& files) {
+    if (ReplaceFilesTogether(dataDir, files) != 0) return -1;
+    if (FileExists(DataFilePath(dataDir, kJournalName))) summary.Drop();
+    return 0;
+}
+
 }  // namespace
 
 int NextMessageNumberOf(const std::string& dataDir, int folder) {
@@ -49,13 +91,14 @@ int CommitNewMessage(const std::string& dataDir, MessageIndexEntry& entry, std::
     DataLock lock(dataDir);
     if (!lock.held() || EnsureFolderDir(dataDir, entry.folderNo) != 0) return -1;
     const int folder = entry.folderNo;
+    // Loaded before the change, stored with the new stamp after it (a run killed in between
+    // leaves a stamp that no longer matches, and so a recount).
     UnreadSummaryUpdate summary(dataDir, folder);
-    summary.Drop();  // counted anew on its next use
     const int32_t parentNo = entry.messageNo;
     std::string index, marks, added;
-    if (!ReadRecords(dataDir, Name(folder, "index.dat"), kMessageIndexEntrySize, index) ||
-        !InsertMessageIn(index, entry))
+    if (!ReadRecords(dataDir, Name(folder, "index.dat"), kMessageIndexEntrySize, index))
         return -1;
+    if (!InsertMessageIn(index, entry)) return -1;
     const int m = entry.messageNo;
     if ((expectedNo != 0 && m != expectedNo) ||
         !ReadRecords(dataDir, MarksName(folder, m), kReadMarkSize, marks) ||
@@ -64,10 +107,16 @@ int CommitNewMessage(const std::string& dataDir, MessageIndexEntry& entry, std::
         entry.messageNo = parentNo;
         return -1;
     }
+    const std::string marksBefore = marks;
     ReadMark mark;
     mark.messageNo = m;
     mark.userId = entry.userId;
     PutReadMarkIn(marks, mark);
+    if (summary.tracking()) {
+        // The index before held every record but the new one.
+        const IndexCounts after = CountsIn(index, m);
+        Follow(summary, {after.records - 1, after.copies - 1}, after, marksBefore, marks);
+    }
     std::vector<FileReplacement> files = {{Name(folder, "index.dat"), std::move(index)},
                                           {BodyName(folder, m), BodyText(body)},
                                           {MarksName(folder, m), std::move(marks)}};
@@ -78,7 +127,8 @@ int CommitNewMessage(const std::string& dataDir, MessageIndexEntry& entry, std::
         }
         files.push_back({Name(folder, "add_file.dat"), std::move(added)});
     }
-    if (ReplaceFilesTogether(dataDir, files) != 0) {
+    if (Commit(dataDir, summary, files) != 0) {
+        summary.Drop();
         entry.messageNo = parentNo;
         return -1;
     }
@@ -92,12 +142,12 @@ int CommitEditedMessage(const std::string& dataDir, const MessageIndexEntry& ent
     if (!lock.held()) return -1;
     const int folder = entry.folderNo;
     const int m = entry.messageNo;
-    UnreadSummaryUpdate summary(dataDir, folder);
-    summary.Drop();  // counted anew on its next use
+    UnreadSummaryUpdate summary(dataDir, folder);  // as for a new message
     std::string index, marks, added;
     if (!ReadRecords(dataDir, Name(folder, "index.dat"), kMessageIndexEntrySize, index) ||
         !ReadRecords(dataDir, MarksName(folder, m), kReadMarkSize, marks))
         return -1;
+    const std::string marksBefore = marks;
     const std::string packed = PackMessageIndexEntry(entry);
     bool found = false;
     for (size_t off = 0; off < index.size(); off += kMessageIndexEntrySize) {
@@ -124,27 +174,36 @@ int CommitEditedMessage(const std::string& dataDir, const MessageIndexEntry& ent
         }
         files.push_back({Name(folder, "add_file.dat"), std::move(added)});
     }
-    return ReplaceFilesTogether(dataDir, files) == 0 ? 0 : -1;
+    if (summary.tracking()) {  // the records stay, the marks change
+        const IndexCounts counts = CountsIn(files[0].content, m);
+        Follow(summary, counts, counts, marksBefore, files[2].content);
+    }
+    if (Commit(dataDir, summary, files) == 0) return 0;
+    summary.Drop();
+    return -1;
 }
 
 int CommitMessageRemoval(const std::string& dataDir, int folder, int messageNo) {
     DataLock lock(dataDir);
     if (!lock.held()) return -1;
-    UnreadSummaryUpdate summary(dataDir, folder);
-    summary.Drop();  // counted anew on its next use
+    UnreadSummaryUpdate summary(dataDir, folder);  // as for a new message
     std::string index, marks, added;
     if (!ReadRecords(dataDir, Name(folder, "index.dat"), kMessageIndexEntrySize, index) ||
         !ReadRecords(dataDir, MarksName(folder, messageNo), kReadMarkSize, marks) ||
         !ReadRecords(dataDir, Name(folder, "add_file.dat"), kAttachmentEntrySize, added))
         return -1;
+    const std::string marksBefore = marks;
+    const IndexCounts before = CountsIn(index, messageNo);
     if (DropRecordsIn(index, kMessageIndexEntrySize,
                       [&](std::string_view r) { return GetInt32(r, 4) == messageNo; }) == 0)
         return -1;
     ClearReadMarksIn(marks, messageNo);
     DropAttachmentsIn(added, messageNo, 0);
-    return ReplaceFilesTogether(dataDir, {{Name(folder, "index.dat"), std::move(index)},
-                                          {MarksName(folder, messageNo), std::move(marks)},
-                                          {Name(folder, "add_file.dat"), std::move(added)}}) == 0
-               ? 0
-               : -1;
+    if (summary.tracking()) Follow(summary, before, CountsIn(index, messageNo), marksBefore, marks);
+    if (Commit(dataDir, summary, {{Name(folder, "index.dat"), std::move(index)},
+                                  {MarksName(folder, messageNo), std::move(marks)},
+                                  {Name(folder, "add_file.dat"), std::move(added)}}) == 0)
+        return 0;
+    summary.Drop();
+    return -1;
 }
