@@ -1,5 +1,10 @@
 #include "store/messagechange.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+
 #include "store/unreadsum.h"
 
 #include "store/bodies.h"
@@ -24,16 +29,43 @@ std::string MarksName(int folder, int messageNo) {
     return Name(folder, "R" + std::to_string(messageNo) + ".DAT");
 }
 
-// The file's complete records for a change; false when it is there but cannot be read.
+// Room for size bytes. A large buffer is asked to be backed by huge pages where the system
+// allows it: filling it page by page costs more than reading the file into it.
+void Reserve(std::string& bytes, size_t size) {
+    bytes.reserve(size);
+    constexpr uintptr_t kHuge = 2 << 20;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(bytes.data());
+    const uintptr_t begin = (start + kHuge - 1) & ~(kHuge - 1), end = (start + size) & ~(kHuge - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+// The file's complete records for a change; false when it is there but cannot be read. Room
+// for spare more bytes is kept, so that a record put in does not copy the file's bytes again.
 bool ReadRecords(const std::string& dataDir, const std::string& name, size_t recordSize,
-                 std::string& bytes) {
+                 std::string& bytes, size_t spare = 0) {
+    const std::string path = DataFilePath(dataDir, name);
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0 && st.st_size > 0)
+        Reserve(bytes, static_cast<size_t>(st.st_size) + spare);
     bool existed;
-    if (!ReadFileForChange(DataFilePath(dataDir, name), bytes, existed)) return false;
+    if (!ReadFileForChange(path, bytes, existed)) return false;
     bytes.resize(bytes.size() - bytes.size() % recordSize);
     return true;
 }
 
 std::string BodyText(std::string_view body) { return std::string(body.substr(0, body.find('\0'))); }
+
+// The files of a new or edited message, in this order, moved in (an initializer list would
+// copy the index).
+std::vector<FileReplacement> Files(int folder, int m, std::string index, std::string body,
+                                   std::string marks) {
+    std::vector<FileReplacement> files;
+    files.reserve(4);
+    files.push_back({Name(folder, "index.dat"), std::move(index)});
+    files.push_back({BodyName(folder, m), std::move(body)});
+    files.push_back({MarksName(folder, m), std::move(marks)});
+    return files;
+}
 
 // Index records holding the number.
 long CopiesIn(std::string_view index, int32_t messageNo) {
@@ -96,9 +128,10 @@ int CommitNewMessage(const std::string& dataDir, MessageIndexEntry& entry, std::
     UnreadSummaryUpdate summary(dataDir, folder);
     const int32_t parentNo = entry.messageNo;
     std::string index, marks, added;
-    if (!ReadRecords(dataDir, Name(folder, "index.dat"), kMessageIndexEntrySize, index))
+    if (!ReadRecords(dataDir, Name(folder, "index.dat"), kMessageIndexEntrySize, index,
+                     kMessageIndexEntrySize) ||
+        !InsertMessageIn(index, entry))
         return -1;
-    if (!InsertMessageIn(index, entry)) return -1;
     const int m = entry.messageNo;
     if ((expectedNo != 0 && m != expectedNo) ||
         !ReadRecords(dataDir, MarksName(folder, m), kReadMarkSize, marks) ||
@@ -117,9 +150,8 @@ int CommitNewMessage(const std::string& dataDir, MessageIndexEntry& entry, std::
         const IndexCounts after = CountsIn(index, m);
         Follow(summary, {after.records - 1, after.copies - 1}, after, marksBefore, marks);
     }
-    std::vector<FileReplacement> files = {{Name(folder, "index.dat"), std::move(index)},
-                                          {BodyName(folder, m), BodyText(body)},
-                                          {MarksName(folder, m), std::move(marks)}};
+    std::vector<FileReplacement> files = Files(folder, m, std::move(index), BodyText(body),
+                                               std::move(marks));
     if (!attachments.empty()) {
         for (AttachmentEntry& a : attachments) {
             a.messageNo = m;
@@ -161,9 +193,8 @@ int CommitEditedMessage(const std::string& dataDir, const MessageIndexEntry& ent
     mark.messageNo = m;
     mark.userId = entry.userId;
     PutReadMarkIn(marks, mark);
-    std::vector<FileReplacement> files = {{Name(folder, "index.dat"), std::move(index)},
-                                          {BodyName(folder, m), BodyText(body)},
-                                          {MarksName(folder, m), std::move(marks)}};
+    std::vector<FileReplacement> files = Files(folder, m, std::move(index), BodyText(body),
+                                               std::move(marks));
     if (!put.empty() || !dropSlots.empty()) {
         if (!ReadRecords(dataDir, Name(folder, "add_file.dat"), kAttachmentEntrySize, added))
             return -1;
@@ -200,10 +231,11 @@ int CommitMessageRemoval(const std::string& dataDir, int folder, int messageNo) 
     ClearReadMarksIn(marks, messageNo);
     DropAttachmentsIn(added, messageNo, 0);
     if (summary.tracking()) Follow(summary, before, CountsIn(index, messageNo), marksBefore, marks);
-    if (Commit(dataDir, summary, {{Name(folder, "index.dat"), std::move(index)},
-                                  {MarksName(folder, messageNo), std::move(marks)},
-                                  {Name(folder, "add_file.dat"), std::move(added)}}) == 0)
-        return 0;
+    std::vector<FileReplacement> files;
+    files.push_back({Name(folder, "index.dat"), std::move(index)});
+    files.push_back({MarksName(folder, messageNo), std::move(marks)});
+    files.push_back({Name(folder, "add_file.dat"), std::move(added)});
+    if (Commit(dataDir, summary, files) == 0) return 0;
     summary.Drop();
     return -1;
 }

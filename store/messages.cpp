@@ -218,8 +218,8 @@ int CountMessageCopies(const std::string& dataDir, int folder, int messageNo) {
 
 int32_t NextMessageNumber(std::string_view bytes) {
     int32_t newNo = 0;
-    for (std::string_view r : SplitRecords(bytes, kMessageIndexEntrySize))
-        newNo = std::max(newNo, GetInt32(r, 4));
+    for (size_t off = 0; off + kMessageIndexEntrySize <= bytes.size(); off += kMessageIndexEntrySize)
+        newNo = std::max(newNo, GetInt32(bytes.substr(off, 8), 4));
     return newNo == INT32_MAX ? -1 : newNo + 1;
 }
 
@@ -231,33 +231,30 @@ bool InsertMessageIn(std::string& bytes, MessageIndexEntry& entry) {
     entry.deleted = 0;
     entry.depth = 0;
     entry.messageNo = newNo;
-    if (parentNo == 0) {
-        entry.threadNo = newNo;
-        bytes += PackMessageIndexEntry(entry);
-        return true;
-    }
-    entry.threadNo = parentNo;
-    enum { kParentNotSeen, kParentSeen, kDone } state = kParentNotSeen;
-    int32_t parentDepth = 0;
-    std::string out;
-    out.reserve(bytes.size() + kMessageIndexEntrySize);
-    auto placeEntry = [&](int32_t depth) {
-        entry.depth = depth;
-        out += PackMessageIndexEntry(entry);
-        state = kDone;
-    };
-    for (std::string_view rec : SplitRecords(bytes, kMessageIndexEntrySize)) {
-        if (state == kParentSeen && GetInt32(rec, 16) <= parentDepth) placeEntry(parentDepth + 1);
-        if (state != kDone && GetInt32(rec, 4) == parentNo) {
-            entry.threadNo = GetInt32(rec, 12);
-            parentDepth = GetInt32(rec, 16);
-            state = kParentSeen;
+    entry.threadNo = parentNo == 0 ? newNo : parentNo;
+    // A reply goes after its parent's subtree: before the first record after the parent that
+    // is no deeper than the parent (a later record of the parent's number before that point
+    // counts as the parent). Without its parent it goes at the end, as the first of a thread.
+    size_t at = bytes.size();
+    if (parentNo != 0) {
+        bool parentSeen = false;
+        int32_t parentDepth = 0;
+        for (size_t off = 0; off < bytes.size(); off += kMessageIndexEntrySize) {
+            const std::string_view rec(bytes.data() + off, kMessageIndexEntrySize);
+            if (parentSeen && GetInt32(rec, 16) <= parentDepth) {
+                at = off;
+                break;
+            }
+            if (GetInt32(rec, 4) == parentNo) {
+                entry.threadNo = GetInt32(rec, 12);
+                parentDepth = GetInt32(rec, 16);
+                parentSeen = true;
+            }
         }
-        out += rec;
+        if (parentSeen) entry.depth = parentDepth + 1;
     }
-    if (state == kParentSeen) placeEntry(parentDepth + 1);
-    else if (state == kParentNotSeen) placeEntry(0);
-    bytes = std::move(out);
+    // In place: a caller that reserved room for the record saves a copy of the index.
+    bytes.insert(at, PackMessageIndexEntry(entry));
     return true;
 }
 
