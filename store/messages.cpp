@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
+#include <unordered_set>
 
 #include "store/readmarks.h"
 #include "store/recordfile.h"
@@ -124,6 +126,64 @@ RawMessageIndex ReadRawMessageIndex(const std::string& dataDir, int folder) {
         offset += got;
     }
     return index;
+}
+
+std::vector<MessageIndexEntry> ReadMessagesByNumber(const std::string& dataDir, int folder,
+                                                    size_t first, size_t n) {
+    std::vector<MessageIndexEntry> out;
+    if (n == 0) return out;
+    const int fd = OpenRecordFile(MessageIndexPath(dataDir, folder));
+    if (fd < 0) return out;
+    struct stat st {};
+    const size_t records =
+        fstat(fd, &st) == 0 ? static_cast<size_t>(st.st_size) / kMessageIndexEntrySize : 0;
+    // From the nearer end: the first + n smallest numbers, or the records - first greatest (at
+    // least as many as there are distinct numbers from rank first on), each with the position
+    // it was first seen at. A number left out once is never kept later (the bound it missed
+    // only tightens), so a kept number's position is its first.
+    const bool fromTop = records > first && records - first < first + n;
+    const size_t keep = fromTop ? records - first : first + n;
+    std::map<int32_t, size_t> kept;
+    // Distinct numbers counted from the top: a bit per number up to a bound that dense numbers
+    // stay under, a set for the rest.
+    const size_t dense = 4 * records + 1024;
+    std::vector<uint64_t> seen(fromTop ? dense / 64 + 1 : 0);
+    std::unordered_set<int32_t> sparse;
+    ScanRecords(fd, kMessageIndexEntrySize, 0, [&](std::string_view r, size_t i) {
+        const int32_t no = GetInt32(r, 4);
+        if (no < 1) return false;
+        if (fromTop) {
+            if (static_cast<size_t>(no) < dense) seen[static_cast<size_t>(no) / 64] |= uint64_t{1} << (no % 64);
+            else sparse.insert(no);
+        }
+        if (kept.size() < keep) {
+            kept.emplace(no, i);
+            return false;
+        }
+        const auto bound = fromTop ? kept.begin() : std::prev(kept.end());
+        if (fromTop ? no <= bound->first : no >= bound->first) return false;
+        if (kept.emplace(no, i).second) kept.erase(bound);
+        return false;
+    });
+    // The rank of the smallest number kept.
+    size_t rank = 0;
+    if (fromTop) {
+        size_t distinct = sparse.size();
+        for (uint64_t word : seen) distinct += static_cast<size_t>(__builtin_popcountll(word));
+        rank = distinct - kept.size();
+    }
+    std::string bytes;
+    for (const auto& [no, at] : kept) {
+        const size_t k = rank++;
+        if (k < first || k >= first + n) continue;
+        if (ReadBytesAt(fd, at * kMessageIndexEntrySize, kMessageIndexEntrySize, bytes) ==
+            kMessageIndexEntrySize)
+            out.push_back(UnpackMessageIndexEntry(bytes));
+        else
+            out.push_back(MessageIndexEntry());
+    }
+    close(fd);
+    return out;
 }
 
 std::vector<MessageIndexEntry> ReadMessagesAt(const std::string& dataDir, int folder, long first,
