@@ -369,7 +369,13 @@ void ShowFolderList(Run& run) {
     // stands; a deeper one is held to the number of records of its thread, counted from one
     // read of the index's number and thread fields, so a damaged depth never floods the page.
     std::optional<RawMessageIndex> raw;
-    for (const MessageIndexEntry& e : PageRows(run.dataDir(), st.folderNo, st.mode, st.page, st.pages)) {
+    const std::vector<MessageIndexEntry> rows =
+        PageRows(run.dataDir(), st.folderNo, st.mode, st.page, st.pages);
+    std::vector<std::string> writers;
+    for (const MessageIndexEntry& e : rows)
+        if (!e.userId.empty()) writers.push_back(e.userId);
+    NameUsers(run, writers);  // one scan of user.mst for the page's writers
+    for (const MessageIndexEntry& e : rows) {
         size_t levels = kPlainDepth;
         if (st.mode == 1 && e.depth > static_cast<int32_t>(kPlainDepth)) {
             if (!raw) raw.emplace(ReadRawMessageIndex(run.dataDir(), st.folderNo));
