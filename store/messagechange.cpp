@@ -30,13 +30,19 @@ std::string MarksName(int folder, int messageNo) {
 }
 
 // Room for size bytes. A large buffer is asked to be backed by huge pages where the system
-// allows it: filling it page by page costs more than reading the file into it.
+// allows it: filling it page by page costs more than reading the file into it. One huge page
+// more is reserved (not touched unless used), so that they reach past the end of the bytes.
 void Reserve(std::string& bytes, size_t size) {
-    bytes.reserve(size);
     constexpr uintptr_t kHuge = 2 << 20;
+    if (size < 2 * kHuge) {
+        bytes.reserve(size);
+        return;
+    }
+    bytes.reserve(size + kHuge);
     const uintptr_t start = reinterpret_cast<uintptr_t>(bytes.data());
-    const uintptr_t begin = (start + kHuge - 1) & ~(kHuge - 1), end = (start + size) & ~(kHuge - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    const uintptr_t begin = (start + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t end = (start + size + kHuge) & ~(kHuge - 1);
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
 // The file's complete records for a change; false when it is there but cannot be read. Room
