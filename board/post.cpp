@@ -365,6 +365,14 @@ int SaveMessage(Run& run) {
     std::vector<AttachmentEntry> put;
     std::vector<int> dropSlots;
     std::vector<std::string> placed;  // new files, taken away when the change is not made
+    // Stored files the edit replaces under another name or drops: no entry names them once the
+    // change is made, so they go then (a file replaced under its own name is overwritten). A
+    // stored name that could reach outside its slot directory is never removed.
+    std::vector<std::string> released;
+    const auto release = [&](const SlotRequest& s, const std::string& slotDir) {
+        if (AttachmentFileName(s.existingName) == s.existingName)
+            released.push_back(slotDir + "/" + s.existingName);
+    };
     const auto takeBack = [&] {
         for (const std::string& p : placed) FsUnlink(p.c_str());
     };
@@ -380,12 +388,14 @@ int SaveMessage(Run& run) {
             }
             sweep.Consumed(s.tempPath);
             if (!s.existing || s.existingName != s.fileName) placed.push_back(target);
+            if (s.existing && s.existingName != s.fileName) release(s, slotDir);
             AttachmentEntry att;
             att.slot = i;
             att.fileName = s.fileName;
             put.push_back(att);
         } else if (editing && !s.upload && !s.keep && s.existing) {
-            dropSlots.push_back(i);  // the stored file stays on disk
+            dropSlots.push_back(i);
+            release(s, slotDir);
         }
     }
 
@@ -400,6 +410,10 @@ int SaveMessage(Run& run) {
     if (stored != 0) {
         takeBack();
         return kPostNotStored;
+    }
+    for (const std::string& p : released) {
+        FsUnlink(p.c_str());
+        rmdir(p.substr(0, p.rfind('/')).c_str());  // the slot directory, when now empty
     }
 
     if (ParseInt(run.settings.LOG_DATE) > 0) {

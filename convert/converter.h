@@ -27,8 +27,15 @@ struct ConversionCounts {
 // failed run, and ends with the counts of records written. 0 when every table was converted,
 // -1 when the run stopped (the database cannot be opened, a table is missing, or an output file
 // cannot be created); files already written stay.
+//
+// The files written check sound where the earlier database allowed what the board cannot take:
+// an id naming a user in another letter case becomes that user's id, an attachment count
+// becomes the number of attachment entries written, a reply filed after a later thread joins
+// its thread, and a folder placed too deep (or inside a board) moves up to where the outline can
+// hold it. Each such change is a warning, in the log and (plain text, one line each, naming the
+// table and row) on warnings when given.
 int RunConversion(const std::string& dbPath, const std::string& outDir, std::ostream& log,
-                  ConversionCounts* counts = nullptr);
+                  ConversionCounts* counts = nullptr, std::ostream* warnings = nullptr);
 
 // The body text of the earlier database with each "<BR>" turned into one carriage return, in
 // one left-to-right pass: a character that breaks a partly matched "<BR>" is copied with the

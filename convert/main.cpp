@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
         }
     }
     if (tables && dump) return Usage();
-    if (!tables && !dump) return RunConversion(db, "V2data", std::cout);
+    // The warnings go to standard error too, where an operator sees them beside the log.
+    if (!tables && !dump) return RunConversion(db, "V2data", std::cout, nullptr, &std::cerr);
 
     std::string error;
     std::unique_ptr<AccessDatabase> database = AccessDatabase::Open(db, error);

@@ -418,7 +418,9 @@ TEST_F(PostTest, EditingKeepsReplacesAndDropsAttachmentsByTheKeepBox) {
     EXPECT_EQ(AttachmentName(1, 3), "four.txt");
     EXPECT_EQ(ReadFileBytes(AttachedFile(1, 1, "one.txt")), "1");
     EXPECT_FALSE(Exists(AttachedFile(1, 1, "ignored.txt")));
-    EXPECT_TRUE(Exists(AttachedFile(1, 2, "two.txt")));  // the stored file stays on disk
+    // The files no entry names any more are gone, with the slot directory left empty.
+    EXPECT_FALSE(Exists(add + "1/X1/2"));
+    EXPECT_FALSE(Exists(AttachedFile(1, 3, "three.txt")));
     EXPECT_EQ(ReadFileBytes(AttachedFile(1, 3, "four.txt")), "4");
     EXPECT_FALSE(TempsLeft());
 }

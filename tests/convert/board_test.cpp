@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
+#include "convert/converter.h"
 #include "tests/app/installation.h"
 #include "tests/convert/fixture.h"
 #include "tests/testutil.h"
+#include "tools/check.h"
 
 namespace fs = std::filesystem;
 
@@ -49,4 +52,35 @@ TEST(Program, ConvertedDataServesTheBoard) {
     EXPECT_TRUE(has(detail, "&JOB=ATTACHMENT&FOLDER_NO=2&SEL_NO=1&ADD_NO=1\">" + Sjis("資料.doc") + " ("));
     EXPECT_TRUE(has(detail, "&JOB=ATTACHMENT&FOLDER_NO=2&SEL_NO=1&ADD_NO=2\">b.txt ("));
     EXPECT_TRUE(has(detail, "<OPTION VALUE=\"0\">" + Sjis("花子") + "\n"));
+
+    // In thread order the reply 2, filed after thread 3 by the earlier display numbers, shows
+    // under its thread's first message; its thread table holds thread 1 alone.
+    const std::string threads = inst.Get("SKEY=" + key + "&JOB=ROOM&FOLDER_NO=2&USER_DISP_DEF=1");
+    const size_t first = threads.find("&SEL_NO=1&"), reply = threads.find("&SEL_NO=2&"),
+                 third = threads.find("&SEL_NO=3&");
+    EXPECT_LT(first, reply) << threads;
+    EXPECT_LT(reply, third);
+    EXPECT_TRUE(has(threads.substr(reply, third - reply), "Re:^1:" + Sjis("返信です")));
+    const std::string thread =
+        inst.Get("SKEY=" + key + "&JOB=DETAILS&FOLDER_NO=2&SEL_NO=2&USER_DISP_DEF=1");
+    EXPECT_TRUE(has(thread, "&SEL_NO=1&")) << thread;
+    EXPECT_FALSE(has(thread, "&SEL_NO=3&"));
+}
+
+// The converted sample is a sound installation by the operator's check: the converter
+// normalises what the earlier database let pass (a membership naming a user in another
+// letter case, an attachment count without its entries, a reply filed after a later thread,
+// a folder too deep below a board) instead of leaving it for the board to stumble over.
+TEST(Program, ConvertedDataChecksSound) {
+    TempDir dir("convert_check");
+    const std::string db = WriteDatabase(dir.File("old.mdb"), SampleTables(), 4);
+    std::ostringstream log;
+    ASSERT_EQ(0, RunConversion(db, dir.File("out"), log));
+    CheckOptions o;
+    o.dataDir = dir.File("out/");
+    CheckResult r;
+    ASSERT_EQ(0, CheckInstallation(o, r, nullptr));
+    std::string all;
+    for (const std::string& p : r.problems) all += p + "\n";
+    EXPECT_TRUE(r.problems.empty()) << all;
 }

@@ -168,9 +168,10 @@ TEST(Conversion, WritesEveryTableByteForByte) {
     const std::string db = WriteDatabase(dir.File("old.mdb"), SampleTables(), 4);
     std::string log;
     ConversionCounts counts;
+    std::ostringstream warnings;
     {
         std::ostringstream stream;
-        ASSERT_EQ(RunConversion(db, dir.File("out"), stream, &counts), 0);
+        ASSERT_EQ(RunConversion(db, dir.File("out"), stream, &counts, &warnings), 0);
         log = stream.str();
     }
     const std::string out = dir.File("out/");
@@ -181,10 +182,10 @@ TEST(Conversion, WritesEveryTableByteForByte) {
                   "hanako," + Sjis("花子") + ",10,,pw2,0,3,1,1,,,\r\n" +
                   "jiro,Jiro Suzuki,5,j@example.jp,pw3,1,1,1,1,,,\r\n"
                   "saburo,Saburo,1,s@example.jp,pw4,0,5,1,1,,,\r\n");
-    // Display order, ties (Odd and Deep) in table order; depth 3 gives two blanks; the kind
-    // flag 7 is written as a board.
+    // Display order, ties (Odd and Deep) in table order; depth 2 gives one blank; the kind
+    // flag 7 is written as a board; Deep (depth 3 below a board at depth 1) goes to the top.
     EXPECT_EQ(ReadFileBytes(out + "b_title.mst"),
-              "Top,1,Dir,\r\n " + Sjis("掲示板") + ",2,Board,\r\nOdd,4,Board,\r\n  Deep,3,Board,\r\n");
+              "Top,1,Dir,\r\n " + Sjis("掲示板") + ",2,Board,\r\nOdd,4,Board,\r\nDeep,3,Board,\r\n");
     EXPECT_EQ(ReadFileBytes(out + "b_title2.mst"),
               Settings(1, 0, 0, 0, "", "", "", "") +
                   Settings(2, 3, 0, 1, "title.gif", "back.gif", Sjis("お知らせ<BR>です"),
@@ -192,8 +193,8 @@ TEST(Conversion, WritesEveryTableByteForByte) {
                   Settings(4, 1, 0, 0, std::string(251, 'p'), "b.gif", std::string(4001, 'i'),
                            Sjis("既定")) +
                   Settings(3, 1, 5, 5, "", "", "", ""));
-    // Members ordered by group, then by user id ignoring letter case.
-    EXPECT_EQ(ReadFileBytes(out + "g_user.mst"), "1,jiro,\r\n2,hanako,\r\n2,Taro,\r\n");
+    // Members ordered by group, then by user id ignoring letter case; "Taro" is taro.
+    EXPECT_EQ(ReadFileBytes(out + "g_user.mst"), "1,jiro,\r\n2,hanako,\r\n2,taro,\r\n");
     EXPECT_EQ(ReadFileBytes(out + "group.mst"), "1,Staff,\r\n2," + Sjis("営業") + ",\r\n");
     EXPECT_EQ(ReadFileBytes(out + "b_g_acl.mst"),
               Rec(12).I(0, 1).I(4, 2).I(8, 3).bytes + Rec(12).I(0, 2).I(4, 1).I(8, 1).bytes +
@@ -202,12 +203,14 @@ TEST(Conversion, WritesEveryTableByteForByte) {
               Rec(32).I(0, 2).S(4, "hanako").I(28, 1).bytes +
                   Rec(32).I(0, 2).S(4, "taro").I(28, 3).bytes);
 
-    // Folder 2 in display order 1, 1.5, 2; dates of a date column stay empty; the single
-    // 1.9 is truncated; a true check flag is mode 2.
+    // Folder 2 in display order 1, 1.5, 2, but in thread order: the reply 2 (display number
+    // 2) joins its thread 1 before thread 3; message 3 counts the attachments found (none);
+    // dates of a date column stay empty; the single 1.9 is truncated; a true check flag is
+    // mode 2.
     EXPECT_EQ(ReadFileBytes(out + "2/index.dat"),
               Index(2, 1, 1, 0, 1, "taro", Sjis("最初の投稿"), 2, 0, 2) +
-                  Index(2, 3, 3, 0, 2, "jiro", "Third", 1, 0, 1) +
-                  Index(2, 2, 1, 1, 0, "hanako", Sjis("返信です"), 0, 0, 1));
+                  Index(2, 2, 1, 1, 0, "hanako", Sjis("返信です"), 0, 0, 1) +
+                  Index(2, 3, 3, 0, 2, "jiro", "Third", 0, 0, 1));
     EXPECT_EQ(ReadFileBytes(out + "2/X1.DAT"), Sjis("本文") + "\r" + Sjis("二行目<<BR>"));
     EXPECT_EQ(ReadFileBytes(out + "2/X2.DAT"), "a\rb");
     EXPECT_TRUE(fs::exists(out + "2/X3.DAT"));
@@ -232,20 +235,35 @@ TEST(Conversion, WritesEveryTableByteForByte) {
     EXPECT_EQ(log,
               "Content-type: text/html\n\n"
               "WARNING: MST_USER row 4: T01_USER_NAME [Saburo,S] written as [Saburo]<BR>\n"
-              "WARNING: folder [4] has T_F_FLG [7]; written as a board<BR>\n"
+              "WARNING: BORD_TITLE row 3: folder [4] has T_F_FLG [7]; written as a board<BR>\n"
+              "WARNING: BORD_TITLE row 4: folder [3] [Deep] has T_F_CLASS [3], more than one "
+              "level below the folder above it; written at depth 1 (top level)<BR>\n"
+              "WARNING: GROUP_USER row 3: T03_USER_ID [Taro] written as [taro], the id of that "
+              "user<BR>\n"
               "FOLDER=[2] SEL=[1]<BR>\n"
               "FOLDER=[2] SEL=[3]<BR>\n"
+              "WARNING: BORD_DATA row 2: D_ADD_FILE [1] of message [3] of folder [2] written as "
+              "[0], the attachments found in BORD_ADD_FILE<BR>\n"
               "FOLDER=[2] SEL=[2]<BR>\n"
+              "WARNING: BORD_DATA row 3: message [2] of folder [2] belongs to thread [1] but "
+              "follows thread [3] in display order; written with the earlier messages of its "
+              "thread<BR>\n"
               "FOLDER=[4] SEL=[1]<BR>\n"
               "FOLDER=[2] SEL=[1] USER=[hanako]<BR>\n"
               "FOLDER=[2] SEL=[1] USER=[taro]<BR>\n"
               "FOLDER=[2] SEL=[2] USER=[taro]<BR>\n"
               "FOLDER=[3] SEL=[1] USER=[taro]<BR>\n"
-              "WARNING: read mark not written: cannot write " + out + "3/R1.DAT<BR>\n"
+              "WARNING: BORD_READ_POINT row 4: read mark not written: cannot write " + out +
+                  "3/R1.DAT<BR>\n"
               "FOLDER=[4] SEL=[1] USER=[jiro]<BR>\n"
               "Converted: 4 users, 4 folders, 3 group members, 2 groups, 3 group access "
               "entries, 2 user access entries, 4 messages, 2 attachments, 4 read marks<BR>\n");
     EXPECT_EQ(counts.readMarks, 4);
+    // The warnings once more as plain lines, for standard error.
+    std::string plain;
+    for (size_t at = log.find("WARNING: "); at != std::string::npos; at = log.find("WARNING: ", at))
+        plain += log.substr(at, log.find("<BR>\n", at) - at) + "\n", ++at;
+    EXPECT_EQ(warnings.str(), plain);
 
     // The same tables in a Jet 3 file give the same files.
     const std::string db3 = WriteDatabase(dir.File("old3.mdb"), SampleTables(), 3);
@@ -283,6 +301,11 @@ TEST(Conversion, ColumnReadingsByType) {
     JetTable& marks = *FindTable(tables, "BORD_READ_POINT");
     marks.columns[1].type = JetType::Text;  // R_F_SEL_NO
     marks.rows[2][1] = "02";
+    // Ids of users in another letter case are written as the users' ids.
+    marks.rows[0][2] = "TARO";
+    FindTable(tables, "BORD_USER_ACL")->rows[1][1] = "HaNaKo";
+    // Deep one level below the board Odd: moved up beside it.
+    FindTable(tables, "BORD_TITLE")->rows[3][2] = "2";
     const std::string db = WriteDatabase(dir.File("old.mdb"), tables, 4);
     std::string log;
     ASSERT_EQ(Convert(db, dir.File("out"), log), 0) << log;
@@ -290,16 +313,28 @@ TEST(Conversion, ColumnReadingsByType) {
     // Per-message files are named by the number the board looks them up with.
     EXPECT_NE(log.find("FOLDER=[2] SEL=[02] USER=[taro]<BR>\n"), std::string::npos);
     EXPECT_EQ(ReadFileBytes(dir.File("out/2/R2.DAT")), Mark(2, "taro"));
+    EXPECT_EQ(ReadFileBytes(dir.File("out/2/R1.DAT")), Mark(1, "hanako") + Mark(1, "taro"));
+    EXPECT_EQ(ReadFileBytes(dir.File("out/b_u_acl.mst")),
+              Rec(32).I(0, 2).S(4, "hanako").I(28, 1).bytes +
+                  Rec(32).I(0, 2).S(4, "taro").I(28, 3).bytes);
+    EXPECT_NE(log.find("WARNING: BORD_READ_POINT row 3: R_USER_ID [TARO] written as [taro]"),
+              std::string::npos) << log;
+    EXPECT_NE(log.find("WARNING: BORD_TITLE row 4: folder [3] [Deep] has T_F_CLASS [2], inside "
+                       "folder [4], which is not a directory; written at depth 1 (top level)"),
+              std::string::npos);
+    EXPECT_NE(ReadFileBytes(dir.File("out/b_title.mst")).find("\nDeep,3,Board,\r\n"),
+              std::string::npos);
     const std::string user = ReadFileBytes(dir.File("out/user.mst"));
     EXPECT_NE(user.find("taro," + Sjis("山田太郎") + ",100,taro@example.jp,pw1,2,2,"), std::string::npos);
     EXPECT_NE(user.find("hanako," + Sjis("花子") + ",10,,pw2,0,3,"), std::string::npos);
     EXPECT_NE(user.find("jiro,Jiro Suzuki,200,"), std::string::npos);
     const std::string index = ReadFileBytes(dir.File("out/2/index.dat"));
     ASSERT_EQ(index.size(), 3 * 160u);
-    // Truncation toward zero: 0.9999999999999999 is message 0, -2.5 is message -2.
+    // Truncation toward zero: 0.9999999999999999 is message 0 (whose attachments, filed
+    // under 1, are not found), -2.5 is message -2 (a thread of its own, after thread 1).
     EXPECT_EQ(index.substr(0, 160),
-              Index(2, 0, 1, 0, 1, "taro", Sjis("最初の投稿"), 2, 0, 2).replace(24, 16, "2001/02/03 04:05"));
-    EXPECT_EQ(index.substr(164, 4), Rec(4).I(0, -2).bytes);
+              Index(2, 0, 1, 0, 1, "taro", Sjis("最初の投稿"), 0, 0, 2).replace(24, 16, "2001/02/03 04:05"));
+    EXPECT_EQ(index.substr(324, 4), Rec(4).I(0, -2).bytes);
     EXPECT_TRUE(fs::exists(dir.File("out/2/X0.DAT")));
     EXPECT_TRUE(fs::exists(dir.File("out/2/X-2.DAT")));
     EXPECT_NE(log.find("FOLDER=[2] SEL=[-2]<BR>\n"), std::string::npos);

@@ -32,6 +32,7 @@ struct Damage {
     std::function<void(const Board&)> apply;
     std::vector<std::string> expected;  // the problem lines begin so, in this order
     bool repairable;
+    std::function<void(const Board&)> afterRepair = nullptr;  // what the repair must keep
 };
 
 const std::vector<Damage>& Damages() {
@@ -181,6 +182,29 @@ const std::vector<Damage>& Damages() {
          {"user2.mst: differs from what user.mst gives", "user3.mst: differs",
           "user4.mst: differs"},
          true},
+        {"chat member records of a user who does not exist, and repeated",
+         [](const Board& b) {
+             SaveChatMember(b.data, 4, ChatMember{"ghost", "red", 20, 10, "2026/12/07 10:00"});
+             Append(ChatMemberListPath(b.data, 4),
+                    PackChatMember(ChatMember{"alice", "blue", 20, 10, kChatLeftStamp}));
+         },
+         {"4/chat.idx record 2: member record of user \"ghost\", who does not exist",
+          "4/chat.idx record 3: a second member record of user \"alice\""},
+         true,
+         [](const Board& b) {
+             ChatMember m;
+             EXPECT_EQ(0, FindChatMember(b.data, 4, "alice", m));
+             EXPECT_EQ("red", m.color);
+             EXPECT_EQ(static_cast<long>(kChatMemberSize),
+                       FileSize(ChatMemberListPath(b.data, 4)));
+         }},
+        {"unread summary behind a read mark written in place",
+         [](const Board& b) {
+             Append(ReadMarkPath(b.data, 3, 1), PackReadMark(ReadMark{1, "alice", 0}));
+         },
+         {"3/unread.sum: differs from what 3/index.dat and its read marks give: it counts 0 "
+          "read marks of \"alice\", the read-mark files hold 1"},
+         true},
         {"temporary files of killed runs",
          [](const Board& b) {
              WriteFileBytes(b.data + "user.mst.TMP", "half");
@@ -270,6 +294,7 @@ TEST(Check, EachDamageIsReportedAndRepairedWhereThatLosesNothing) {
             for (const std::string& line : repaired.repairs)
                 EXPECT_EQ(std::string::npos, line.find("could not")) << line;
             EXPECT_TRUE(b.Check().problems.empty());
+            if (d.afterRepair) d.afterRepair(b);
         } else {
             EXPECT_EQ(r.problems, repaired.problems);
             EXPECT_TRUE(repaired.repairs.empty());

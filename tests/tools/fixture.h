@@ -1,7 +1,7 @@
 // A sound installation for the operator command tests, written through the store as the pages
 // write it: users, groups and memberships, a folder tree with settings, threads with replies,
 // an attachment, read marks, access lists, a session, a no-read list, a chat room, the access
-// log and the user lists.
+// log, the user lists and an unread summary.
 #pragma once
 
 #include <sys/stat.h>
@@ -22,6 +22,7 @@
 #include "store/recordfile.h"
 #include "store/sessions.h"
 #include "store/unread.h"
+#include "store/unreadsum.h"
 #include "store/users.h"
 #include "tests/testutil.h"
 #include "tools/check.h"
@@ -129,6 +130,8 @@ struct Board {
         BuildUserListById(data);
         BuildUserListByLevel(data);
         BuildUserListByGroup(data);
+        UnreadSummary summary;  // the lounge's unread summary, as a menu view leaves it
+        ASSERT_EQ(0, UnreadSummaryOf(data, 3, summary));
     }
 
     CheckResult Check(bool repair = false) const {

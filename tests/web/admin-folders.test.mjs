@@ -2,28 +2,14 @@
 // it, moves it, sets the board's colours and information text, lets one group read it, and
 // finally deletes the directory; a member of that group sees the board come and go in the menu.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 
-import { MEMBER, OPERATOR, frameAt, launchBrowser, logIn, startBoard } from './lib.mjs';
+import {
+  MEMBER, OPERATOR, clickAndLoad, frameAt, logIn, useBoardAndBrowsers,
+} from './lib.mjs';
 
-let board;
-let browser;
-before(async () => {
-  board = await startBoard();
-  browser = await launchBrowser();
-});
-after(async () => {
-  try {
-    if (browser) await browser.close();
-  } finally {
-    if (board) await board.stop();
-  }
-});
-
-async function clickAndLoad(page, locator) {
-  await Promise.all([page.waitForNavigation(), locator.click()]);
-  await page.waitForLoadState('load');
-}
+let board, browser;
+useBoardAndBrowsers({}, (e) => ({ board, browser } = e));
 
 const submit = (page, label) => page.locator(`input[type="submit"][value="${label}"]`).first();
 

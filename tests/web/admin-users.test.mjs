@@ -3,38 +3,21 @@
 // editing his own profile, and a deleted user whose session ends.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 
-import { MEMBER, OPERATOR, frameAt, launchBrowser, logIn, startBoard } from './lib.mjs';
+import {
+  MEMBER, OPERATOR, clickAndLoad, frameAt, logIn, useBoardAndBrowsers,
+} from './lib.mjs';
 
 // A 1x1 PNG.
 const PNG = Buffer.from('iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==', 'base64');
 const CAROL = { id: 'carol', password: 'carolpw' };
 
-let board;
-let browser;
-let scratch;
+let board, browser, scratch;
 let carolPage;
-before(async () => {
-  board = await startBoard({ language: 'japan.lng' });
-  browser = await launchBrowser();
-  scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'board-admin-'));
-});
-after(async () => {
-  try {
-    if (browser) await browser.close();
-  } finally {
-    if (board) await board.stop();
-    if (scratch) fs.rmSync(scratch, { recursive: true, force: true });
-  }
-});
-
-async function clickAndLoad(frame, locator) {
-  await Promise.all([frame.waitForNavigation(), locator.click()]);
-  await frame.waitForLoadState('load');
-}
+useBoardAndBrowsers({ board: { language: 'japan.lng' }, scratch: 'board-admin-' },
+  (e) => ({ board, browser, scratch } = e));
 
 // The submit button of the form that sends JOB=job (independent of the page's language).
 function jobButton(frame, job) {

@@ -2,35 +2,15 @@
 // table, editing and deleting one's own message, and posting from the separate posting window.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 
-import { MEMBER, frameAt, launchBrowser, logIn, programLink, request, screenshotPath,
-  startBoard } from './lib.mjs';
+import {
+  MEMBER, clickAndLoad, frameAt, logIn, programLink, request, screenshotPath, useBoardAndBrowsers,
+} from './lib.mjs';
 
-let board;
-let browser;
-let scratch;
-before(async () => {
-  board = await startBoard();
-  browser = await launchBrowser();
-  scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'board-upload-'));
-});
-after(async () => {
-  try {
-    if (browser) await browser.close();
-  } finally {
-    if (board) await board.stop();
-    if (scratch) fs.rmSync(scratch, { recursive: true, force: true });
-  }
-});
-
-// Clicks something in the frame and waits for the frame's next document.
-async function clickAndLoad(frame, locator) {
-  await Promise.all([frame.waitForNavigation(), locator.click()]);
-  await frame.waitForLoadState('load');
-}
+let board, browser, scratch;
+useBoardAndBrowsers({ scratch: 'board-upload-' }, (e) => ({ board, browser, scratch } = e));
 
 // Logs in and opens the Lounge board in the right frame; resolves to that frame.
 async function openLounge(page, user) {

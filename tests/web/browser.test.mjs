@@ -2,25 +2,14 @@
 // temporary installation under lighttpd. Log in, see both frames and the menu, open and close
 // a directory, log off through the confirmation dialog.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 
 import {
-  OPERATOR, SHARED, frameAt, launchBrowser, logIn, screenshotPath, startBoard,
+  OPERATOR, SHARED, frameAt, logIn, screenshotPath, useBoardAndBrowsers,
 } from './lib.mjs';
 
-let board;
-let browser;
-before(async () => {
-  board = await startBoard();
-  browser = await launchBrowser();
-});
-after(async () => {
-  try {
-    if (browser) await browser.close();
-  } finally {
-    if (board) await board.stop();
-  }
-});
+let board, browser;
+useBoardAndBrowsers({}, (e) => ({ board, browser } = e));
 
 test('log in, both frames, open and close a directory, log off', async () => {
   const { page } = browser;

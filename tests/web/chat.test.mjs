@@ -1,24 +1,14 @@
 // A chat room in two real browsers at once: a member and a shared account enter the demo's
 // chat room, talk, see each other's lines when the log frame reloads, and leave.
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 
-import { MEMBER, SHARED, frameAt, launchBrowser, logIn, screenshotPath, startBoard }
-  from './lib.mjs';
+import {
+  MEMBER, SHARED, clickAndLoad, frameAt, logIn, screenshotPath, useBoardAndBrowsers,
+} from './lib.mjs';
 
-let board;
-const browsers = [];
-before(async () => {
-  board = await startBoard();
-  browsers.push(await launchBrowser(), await launchBrowser());
-});
-after(async () => {
-  try {
-    for (const b of browsers) await b.close();
-  } finally {
-    if (board) await board.stop();
-  }
-});
+let board, browsers;
+useBoardAndBrowsers({ browsers: 2 }, (e) => ({ board, browsers } = e));
 
 // The text of a frame's body once it matches pattern; the frame may reload meanwhile.
 async function waitForText(page, name, pattern, timeout = 20000) {
@@ -33,11 +23,6 @@ async function waitForText(page, name, pattern, timeout = 20000) {
     if (Date.now() > deadline) throw new Error(`frame ${name} never showed ${pattern}:\n${text}`);
     await page.waitForTimeout(200);
   }
-}
-
-async function clickAndLoad(frame, locator) {
-  await Promise.all([frame.waitForNavigation(), locator.click()]);
-  await frame.waitForLoadState('load');
 }
 
 // Logs in, opens the chat room from the menu; resolves to the input frame.

@@ -11,6 +11,7 @@ import http from 'node:http';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
+import { after, before } from 'node:test';
 
 export const PROGRAM_URL = '/cgi-bin/boardcgi.cgi';
 export const USER_AGENT = 'Mozilla/5.0 (X11; Linux x86_64) board-web-test';
@@ -289,4 +290,33 @@ export function screenshotPath(name) {
   if (!dir) return null;
   fs.mkdirSync(dir, { recursive: true });
   return path.join(dir, name);
+}
+
+// Clicks something in a page or frame and waits for its next document.
+export async function clickAndLoad(frame, locator) {
+  await Promise.all([frame.waitForNavigation(), locator.click()]);
+  await frame.waitForLoadState('load');
+}
+
+// The usual frame of a browser test file: one board (startBoard's options), `browsers` headless
+// browsers and, when `scratch` names a prefix, a scratch directory, made before the first test
+// and removed after the last. `take` receives { board, browser, browsers, scratch } once ready.
+export function useBoardAndBrowsers({ board: options, browsers: count = 1, scratch: prefix } = {},
+  take) {
+  const env = { board: null, browser: null, browsers: [], scratch: null };
+  before(async () => {
+    env.board = await startBoard(options);
+    for (let i = 0; i < count; i++) env.browsers.push(await launchBrowser());
+    env.browser = env.browsers[0] || null;
+    if (prefix) env.scratch = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+    take(env);
+  });
+  after(async () => {
+    try {
+      for (const b of env.browsers) await b.close();
+    } finally {
+      if (env.board) await env.board.stop();
+      if (env.scratch) fs.rmSync(env.scratch, { recursive: true, force: true });
+    }
+  });
 }

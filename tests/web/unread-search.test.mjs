@@ -3,35 +3,15 @@
 // after the operator approved it, upload a batch file and open one of its messages.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 
-import { MEMBER, OPERATOR, frameAt, launchBrowser, logIn, startBoard }
-  from './lib.mjs';
+import {
+  MEMBER, OPERATOR, clickAndLoad, frameAt, logIn, useBoardAndBrowsers,
+} from './lib.mjs';
 
-let board;
-let browser;
-let scratch;
-before(async () => {
-  board = await startBoard();
-  browser = await launchBrowser();
-  scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'board-batch-'));
-});
-after(async () => {
-  try {
-    if (browser) await browser.close();
-  } finally {
-    if (board) await board.stop();
-    if (scratch) fs.rmSync(scratch, { recursive: true, force: true });
-  }
-});
-
-// Clicks something in the frame and waits for the frame's next document.
-async function clickAndLoad(frame, locator) {
-  await Promise.all([frame.waitForNavigation(), locator.click()]);
-  await frame.waitForLoadState('load');
-}
+let board, browser, scratch;
+useBoardAndBrowsers({ scratch: 'board-batch-' }, (e) => ({ board, browser, scratch } = e));
 
 // Logs in and presses a button of the folder menu; resolves to the right frame showing its job.
 async function openFromMenu(page, user, label, job) {

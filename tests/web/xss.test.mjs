@@ -6,10 +6,11 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import http from 'node:http';
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 
-import { MEMBER, OPERATOR, PROGRAM_URL, USER_AGENT, launchBrowser, login, startBoard }
-  from './lib.mjs';
+import {
+  MEMBER, OPERATOR, PROGRAM_URL, USER_AGENT, login, useBoardAndBrowsers,
+} from './lib.mjs';
 
 const LOUNGE = 5;   // demo board (three attachments per message)
 const CHAT = 6;     // demo chat room
@@ -19,19 +20,8 @@ const corpus = fs.readFileSync(new URL('./xss-corpus.txt', import.meta.url), 'ut
   .split('\n').filter((l) => l && !l.startsWith('#'))
   .map((l) => l.replace(/\\x([0-9A-Fa-f]{2})/g, (_, h) => String.fromCharCode(parseInt(h, 16))));
 
-let board;
-let browser;
-before(async () => {
-  board = await startBoard();
-  browser = await launchBrowser();
-});
-after(async () => {
-  try {
-    if (browser) await browser.close();
-  } finally {
-    if (board) await board.stop();
-  }
-});
+let board, browser;
+useBoardAndBrowsers({}, (e) => ({ board, browser } = e));
 
 // A multipart POST to the program; fields are [name, value] or [name, { file, content }].
 function post(fields) {
