@@ -137,6 +137,10 @@ std::vector<MessageIndexEntry> ReadMessagesByNumber(const std::string& dataDir, 
     struct stat st {};
     const size_t records =
         fstat(fd, &st) == 0 ? static_cast<size_t>(st.st_size) / kMessageIndexEntrySize : 0;
+    if (first >= records) {  // no more distinct numbers than records
+        close(fd);
+        return out;
+    }
     // From the nearer end: the first + n smallest numbers, or the records - first greatest (at
     // least as many as there are distinct numbers from rank first on), each with the position
     // it was first seen at. A number left out once is never kept later (the bound it missed
