@@ -215,21 +215,27 @@ int CountMessages(const std::string& dataDir, int folder) {
 }
 
 int FindMessage(const std::string& dataDir, int folder, int key, int how, MessageIndexEntry& out) {
-    std::string bytes = ReadRecordFile(MessageIndexPath(dataDir, folder), kMessageIndexEntrySize);
-    size_t count = RecordCount(bytes);
+    if (how != kMessageByPosition && how != kMessageByNumber) return -1;
+    const int fd = OpenRecordFile(MessageIndexPath(dataDir, folder));
+    if (fd < 0) return -1;
+    // By position one record is read at its offset; by number the index is scanned in pieces
+    // up to the first record of the number.
+    std::string record;
     if (how == kMessageByPosition) {
-        if (key < 1 || static_cast<size_t>(key) > count) return -1;
-        out = UnpackMessageIndexEntry(RecordAt(bytes, key - 1));
-        return 0;
+        if (key >= 1)
+            ReadBytesAt(fd, static_cast<size_t>(key - 1) * kMessageIndexEntrySize,
+                        kMessageIndexEntrySize, record);
+    } else {
+        ScanRecords(fd, kMessageIndexEntrySize, 0, [&](std::string_view r, size_t) {
+            if (GetInt32(r, 4) != key) return false;
+            record = std::string(r);
+            return true;
+        });
     }
-    if (how != kMessageByNumber) return -1;
-    for (std::string_view r : SplitRecords(bytes, kMessageIndexEntrySize)) {
-        if (GetInt32(r, 4) == key) {
-            out = UnpackMessageIndexEntry(r);
-            return 0;
-        }
-    }
-    return -1;
+    close(fd);
+    if (record.size() != kMessageIndexEntrySize) return -1;
+    out = UnpackMessageIndexEntry(record);
+    return 0;
 }
 
 int FindLastMessage(const std::string& dataDir, int folder, int how, MessageIndexEntry& out) {
