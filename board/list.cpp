@@ -248,7 +248,20 @@ void WriteUpperNavigation(Run& run, const ListState& st) {
     WritePagingFields(run, st);
     o << "<TD>\n<SELECT NAME=\"PPage\" onChange=\"f_Pjamp()\">\n";
     WritePageOption(run, st, st.page);
-    for (int p = st.pages; p >= 1; --p) WritePageOption(run, st, p);
+    // One option per page, thousands on a large board: put together without formatting each.
+    const std::string head = "<OPTION VALUE=\"" + st.script + "?SKEY=" + st.key +
+                             "&JOB=ROOM&FOLDER_NO=" + std::to_string(st.folderNo) + "&DISP_PAGE=";
+    const std::string middle = "&USER_DISP_DEF=" + std::to_string(st.mode) + "\">";
+    std::string options;
+    for (int p = st.pages; p >= 1; --p) {
+        const std::string number = std::to_string(p);
+        options += head;
+        options += number;
+        options += middle;
+        options += number;
+        options += " Page\n";
+    }
+    o << options;
     o << "</SELECT>\n</TD>\n";
     o << "</TR>\n</TABLE>\n</FORM>\n</TD>\n</TR>\n</TABLE>\n";
 }
