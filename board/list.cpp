@@ -260,8 +260,11 @@ void WriteUpperNavigation(Run& run, const ListState& st) {
         options += middle;
         options += number;
         options += " Page\n";
+        if (options.size() >= 32768 || p == 1) {  // handed on in pieces of one small buffer
+            o << options;
+            options.clear();
+        }
     }
-    o << options;
     o << "</SELECT>\n</TD>\n";
     o << "</TR>\n</TABLE>\n</FORM>\n</TD>\n</TR>\n</TABLE>\n";
 }
