@@ -152,9 +152,10 @@ int CommitNewMessage(const std::string& dataDir, MessageIndexEntry& entry, std::
     mark.userId = entry.userId;
     PutReadMarkIn(marks, mark);
     if (summary.tracking()) {
-        // The index before held every record but the new one.
-        const IndexCounts after = CountsIn(index, m);
-        Follow(summary, {after.records - 1, after.copies - 1}, after, marksBefore, marks);
+        // The new number is greater than every number the index held: its one record is the
+        // new one.
+        const long records = static_cast<long>(index.size() / kMessageIndexEntrySize);
+        Follow(summary, {records - 1, 0}, {records, 1}, marksBefore, marks);
     }
     std::vector<FileReplacement> files = Files(folder, m, std::move(index), BodyText(body),
                                                std::move(marks));

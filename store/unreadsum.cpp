@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -171,31 +172,44 @@ bool ParseUnreadSummary(const std::string& bytes, UnreadSummary& out) {
     std::snprintf(hash, sizeof hash, "%016" PRIx64, Fnv1a(std::string_view(bytes).substr(0, endAt)));
     if (bytes.compare(endAt + 4, 16, hash) != 0) return false;
 
-    std::vector<std::string_view> lines;
+    // Line by line, without copies: the header, the stamp, the record count, then the marks,
+    // which come in the order of their ids as they were written.
     std::string_view rest(bytes.data(), endAt);
-    while (!rest.empty()) {
+    auto nextLine = [&](std::string_view& line) {
         const size_t e = rest.find(kLineEnd);
         if (e == std::string_view::npos) return false;
-        lines.push_back(rest.substr(0, e));
+        line = rest.substr(0, e);
         rest.remove_prefix(e + kLineEnd.size());
-    }
-    if (lines.size() < 3 || lines[0] != kHeader) return false;
+        return true;
+    };
+    auto number = [](std::string_view text, long& value) {
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        return ec == std::errc() && end == text.data() + text.size();
+    };
+    std::string_view line;
+    if (!nextLine(line) || line != kHeader || !nextLine(line)) return false;
     UnreadSummaryStamp& t = out.stamp;
-    const std::string stampLine(lines[1]);
+    const std::string stampLine(line);
     if (std::sscanf(stampLine.c_str(),
                     "stamp %" SCNd64 " %" SCNd64 " %" SCNd64 " %" SCNd64 " %" SCNd64 " %" SCNd64
                     " %" SCNd64 " %" SCNd64 " %" SCNd64 " %" SCNd64,
                     &t.dirSec, &t.dirNsec, &t.indexIno, &t.indexSize, &t.indexSec, &t.indexNsec,
                     &t.listIno, &t.listSize, &t.listSec, &t.listNsec) != 10)
         return false;
-    if (lines[2].substr(0, 8) != "records ") return false;
-    out.records = std::strtol(std::string(lines[2].substr(8)).c_str(), nullptr, 10);
+    if (!nextLine(line) || line.substr(0, 8) != "records " || !number(line.substr(8), out.records))
+        return false;
     std::string id;
-    for (size_t i = 3; i < lines.size(); ++i) {
-        const size_t space = lines[i].find(' ');
-        if (space == std::string_view::npos || !UnescapeId(lines[i].substr(space + 1), id))
+    while (!rest.empty()) {
+        if (!nextLine(line)) return false;
+        const size_t space = line.find(' ');
+        long n = 0;
+        if (space == std::string_view::npos || !number(line.substr(0, space), n) ||
+            !UnescapeId(line.substr(space + 1), id))
             return false;
-        out.marks[id] += std::strtol(std::string(lines[i].substr(0, space)).c_str(), nullptr, 10);
+        if (out.marks.empty() || std::prev(out.marks.end())->first < id)
+            out.marks.emplace_hint(out.marks.end(), id, n);
+        else
+            out.marks[id] += n;
     }
     return true;
 }
