@@ -161,8 +161,13 @@ std::string FormatUnreadSummary(const UnreadSummary& s) {
     return text;
 }
 
-bool ParseUnreadSummary(const std::string& bytes, UnreadSummary& out) {
+namespace {
+
+// ParseUnreadSummary; with only, the marks of that reader alone are taken (the others' lines
+// are checked as they stand, their ids not unpacked).
+bool ParseSummary(const std::string& bytes, UnreadSummary& out, const std::string* only) {
     out = UnreadSummary();
+    const std::string onlyText = only ? EscapeId(*only) : std::string();
     // The last line holds the hash of everything before it.
     const size_t endAt = bytes.rfind("end ");
     if (endAt == std::string::npos || bytes.size() != endAt + 4 + 16 + kLineEnd.size() ||
@@ -203,15 +208,35 @@ bool ParseUnreadSummary(const std::string& bytes, UnreadSummary& out) {
         if (!nextLine(line)) return false;
         const size_t space = line.find(' ');
         long n = 0;
-        if (space == std::string_view::npos || !number(line.substr(0, space), n) ||
-            !UnescapeId(line.substr(space + 1), id))
-            return false;
+        if (space == std::string_view::npos || !number(line.substr(0, space), n)) return false;
+        if (only) {  // ids are written one way only, so the written forms compare
+            if (line.substr(space + 1) == onlyText) out.marks[*only] += n;
+            continue;
+        }
+        if (!UnescapeId(line.substr(space + 1), id)) return false;
         if (out.marks.empty() || std::prev(out.marks.end())->first < id)
             out.marks.emplace_hint(out.marks.end(), id, n);
         else
             out.marks[id] += n;
     }
     return true;
+}
+
+// LoadUnreadSummary, with only as for ParseSummary.
+int LoadSummary(const std::string& dataDir, int folder, UnreadSummary& out,
+                const std::string* only) {
+    std::string bytes;
+    if (!ReadWholeFile(UnreadSummaryPath(dataDir, folder), bytes) || !ParseSummary(bytes, out, only))
+        return -1;
+    UnreadSummaryStamp now;
+    if (!TakeUnreadSummaryStamp(dataDir, folder, now) || !(now == out.stamp)) return -1;
+    return 0;
+}
+
+}  // namespace
+
+bool ParseUnreadSummary(const std::string& bytes, UnreadSummary& out) {
+    return ParseSummary(bytes, out, nullptr);
 }
 
 int CountUnreadSummary(const std::string& dataDir, int folder, UnreadSummary& out,
@@ -248,12 +273,7 @@ int CountUnreadSummary(const std::string& dataDir, int folder, UnreadSummary& ou
 }
 
 int LoadUnreadSummary(const std::string& dataDir, int folder, UnreadSummary& out) {
-    std::string bytes;
-    if (!ReadWholeFile(UnreadSummaryPath(dataDir, folder), bytes) || !ParseUnreadSummary(bytes, out))
-        return -1;
-    UnreadSummaryStamp now;
-    if (!TakeUnreadSummaryStamp(dataDir, folder, now) || !(now == out.stamp)) return -1;
-    return 0;
+    return LoadSummary(dataDir, folder, out, nullptr);
 }
 
 int RebuildUnreadSummary(const std::string& dataDir, int folder) {
@@ -271,6 +291,18 @@ int UnreadSummaryOf(const std::string& dataDir, int folder, UnreadSummary& out) 
     // The count stands even when it cannot be stored (a read-only folder, say).
     UnreadSummary stored = out;
     StoreSummary(dataDir, folder, stored);
+    return 0;
+}
+
+int UnreadSummaryMarksOf(const std::string& dataDir, int folder, const std::string& readerId,
+                         long& records, long& marks) {
+    UnreadSummary summary;
+    if (LoadSummary(dataDir, folder, summary, &readerId) != 0 &&
+        UnreadSummaryOf(dataDir, folder, summary) != 0)
+        return -1;
+    records = summary.records;
+    const auto it = summary.marks.find(readerId);
+    marks = it == summary.marks.end() ? 0 : it->second;
     return 0;
 }
 

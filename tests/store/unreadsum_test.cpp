@@ -68,7 +68,7 @@ void ReplaceExternally(const std::string& path, const std::string& bytes) {
 // every user equals the literal count, and the stored summary, when trusted, equals a fresh
 // count. The board's own changes leave the summary trusted, so their deltas are what is checked.
 TEST(UnreadSummary, CountsFollowEveryChangeAndExternalReplacement) {
-    const std::vector<std::string> users = {"A", "B", "CC", "ABCDEFGHIJKLMNOPQRSTUVW"};
+    const std::vector<std::string> users = {"A", "B", "CC", "ABCDEFGHIJKLMNOPQRSTUVW", "D E%"};
     std::mt19937 rng(7);
     auto pick = [&](const std::vector<std::string>& v) { return v[rng() % v.size()]; };
     for (int sequence = 0; sequence < 12; ++sequence) {
