@@ -28,17 +28,22 @@ const FolderSettings* CachedFolderSettings(Run& run, int folderNo) {
     }
     auto known = c.folderSettings.find(folderNo);
     if (known != c.folderSettings.end()) return known->second.get();
-    // The file is scanned once, as far as the folders asked for need, noting where each folder's
-    // first record lies; only the records asked for are unpacked (the first of the folder, as
+    // The file is scanned once, in pieces, as far as the folders asked for need, noting where
+    // each folder's first record lies (every record of a piece read, so that no piece is read
+    // twice); only the records asked for are unpacked (the first of the folder, as
     // FindSettingsIn takes).
-    if (c.folderSettingsFd >= 0 && c.folderSettingsAt.find(folderNo) == c.folderSettingsAt.end()) {
-        c.folderSettingsScanned = ScanRecords(
-            c.folderSettingsFd, kFolderSettingsSize, c.folderSettingsScanned,
-            [&](std::string_view r, size_t position) {
-                const int n = GetInt32(r, 0);
-                c.folderSettingsAt.emplace(n, position);
-                return n == folderNo;
-            });
+    constexpr size_t kPieceRecords = 8;
+    std::string piece;
+    while (c.folderSettingsFd >= 0 && !c.folderSettingsDone &&
+           c.folderSettingsAt.find(folderNo) == c.folderSettingsAt.end()) {
+        const size_t got = ReadBytesAt(c.folderSettingsFd, c.folderSettingsScanned * kFolderSettingsSize,
+                                       kPieceRecords * kFolderSettingsSize, piece);
+        const size_t whole = got / kFolderSettingsSize;
+        for (size_t k = 0; k < whole; ++k)
+            c.folderSettingsAt.emplace(GetInt32(std::string_view(piece).substr(k * kFolderSettingsSize), 0),
+                                       c.folderSettingsScanned + k);
+        c.folderSettingsScanned += whole;
+        if (whole < kPieceRecords) c.folderSettingsDone = true;
     }
     std::unique_ptr<FolderSettings> found;
     auto at = c.folderSettingsAt.find(folderNo);

@@ -36,6 +36,7 @@ struct RunCache {
     bool folderSettingsLoaded = false;
     int folderSettingsFd = -1;                 // b_title2.mst, scanned as far as needed
     size_t folderSettingsScanned = 0;          // records scanned so far
+    bool folderSettingsDone = false;           // to the end
     std::map<int, size_t> folderSettingsAt;    // folder number -> its first record seen
     std::map<int, std::unique_ptr<FolderSettings>> folderSettings;  // unpacked when asked for
     bool aclsLoaded = false;
