@@ -36,12 +36,14 @@ const FolderSettings* CachedFolderSettings(Run& run, int folderNo) {
     std::string piece;
     while (c.folderSettingsFd >= 0 && !c.folderSettingsDone &&
            c.folderSettingsAt.find(folderNo) == c.folderSettingsAt.end()) {
-        const size_t got = ReadBytesAt(c.folderSettingsFd, c.folderSettingsScanned * kFolderSettingsSize,
+        const size_t first = c.folderSettingsScanned;
+        const size_t got = ReadBytesAt(c.folderSettingsFd, first * kFolderSettingsSize,
                                        kPieceRecords * kFolderSettingsSize, piece);
         const size_t whole = got / kFolderSettingsSize;
-        for (size_t k = 0; k < whole; ++k)
-            c.folderSettingsAt.emplace(GetInt32(std::string_view(piece).substr(k * kFolderSettingsSize), 0),
-                                       c.folderSettingsScanned + k);
+        for (size_t k = 0; k < whole; ++k) {
+            const std::string_view r = std::string_view(piece).substr(k * kFolderSettingsSize);
+            c.folderSettingsAt.emplace(GetInt32(r, 0), first + k);
+        }
         c.folderSettingsScanned += whole;
         if (whole < kPieceRecords) c.folderSettingsDone = true;
     }
