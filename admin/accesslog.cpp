@@ -14,6 +14,7 @@
 #include "store/groups.h"
 #include "store/recordfile.h"
 #include "store/sessions.h"
+#include "store/userchange.h"
 #include "store/users.h"
 
 namespace {
@@ -148,14 +149,13 @@ void ShowLastLogins(Run& run) {
 int DeleteLoggedUsers(Run& run) {
     if (!AdminIsOperator(run)) return 0;  // the summary that follows refuses
     const std::string& dataDir = run.dataDir();
-    DataLock lock(dataDir);  // each user goes from every file before anyone else writes
+    std::vector<std::string> ids;
     for (int k = 0;; ++k) {
-        const std::string id = GetField(run.fields, "USER_ID", k, kUserIdCapacity + 1);
+        std::string id = GetField(run.fields, "USER_ID", k, kUserIdCapacity + 1);
         if (id.empty()) break;
-        DeleteUser(dataDir, id);
-        DeleteSessionsOfUser(dataDir, id);
-        RemoveUserFromGroups(dataDir, id);
-        DeleteUserAclsOfUser(dataDir, id);
+        ids.push_back(std::move(id));
     }
+    // The users go from every file as one change, or none of them does.
+    if (!ids.empty() && DeleteUsersEverywhere(dataDir, ids) != 0) return kLogDeleteNotStored;
     return 0;
 }

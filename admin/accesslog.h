@@ -12,6 +12,8 @@ void DownloadAccessLog(Run& run);
 // AccessLogLastLogin.
 void ShowLastLogins(Run& run);
 // AccessLogDeleteUser: every checked user leaves user.mst, skey.mst (their sessions end),
-// g_user.mst and the user access lists of every folder. Always 0.
+// g_user.mst and the user access lists of every folder, all as one change. 0, or
+// kLogDeleteNotStored when the change could not be stored (nothing was changed).
+inline constexpr int kLogDeleteNotStored = -1;
 int DeleteLoggedUsers(Run& run);
 

@@ -16,6 +16,7 @@
 #include "cgi/text.h"
 #include "store/acl.h"
 #include "store/groups.h"
+#include "store/journal.h"
 #include "store/recordfile.h"
 
 namespace {
@@ -423,27 +424,36 @@ int SaveFolderAccess(Run& run) {
 
     std::string v;
     if (pressed("SUB1")) {
+        DataLock lock(dataDir);
         FolderSettings fs;
         FindFolderSettings(dataDir, f, fs);
         fs.folderNo = f;
         if (fs.READ_CHK < 1) fs.READ_CHK = 1;
         fs.readLevel = IntField(run, "READ_LEVEL", kNumberCapacity);
         fs.writeLevel = IntField(run, "WRITE_LEVEL", kNumberCapacity);
-        SaveFolderSettings(dataDir, fs);
-    } else if (pressed("GROUP_DEL")) {
+        return SaveFolderSettings(dataDir, fs) == 0 ? 0 : kAccessNotStored;
+    }
+    // The entries of one list are changed in memory and written at once: all of them or none.
+    const bool groups = pressed("GROUP_DEL") || pressed("GROUP_ADD");
+    if (!groups && !pressed("USER_DEL") && !pressed("USER_ADD")) return 0;
+    DataLock lock(dataDir);
+    FileChangeSet change(dataDir);
+    std::string* acl = change.Edit(groups ? kGroupAclFileName : kUserAclFileName);
+    if (!lock.held() || acl == nullptr) return kAccessNotStored;
+    if (pressed("GROUP_DEL")) {
         for (int k = 0; value("NOWGROUP", k, kGroupCapacity, v) && ParseInt(v) >= 1; ++k)
-            DeleteGroupAcl(dataDir, f, ParseInt(v));
+            DropGroupAclIn(*acl, f, ParseInt(v));
     } else if (pressed("GROUP_ADD")) {
         const int level = IntField(run, "GROUPMODE", kNumberCapacity);
         for (int k = 0; value("GROUPLIST", k, kGroupCapacity, v) && ParseInt(v) >= 1; ++k)
-            SaveGroupAcl(dataDir, GroupAclEntry{f, ParseInt(v), level});
+            PutGroupAclIn(*acl, GroupAclEntry{f, ParseInt(v), level});
     } else if (pressed("USER_DEL")) {
         for (int k = 0; value("NOWUSER", k, kUserCapacity, v); ++k)
-            if (!v.empty()) DeleteUserAcl(dataDir, f, v);
-    } else if (pressed("USER_ADD")) {
+            if (!v.empty()) DropUserAclIn(*acl, f, v);
+    } else {
         const int level = IntField(run, "USERMODE", kNumberCapacity);
         for (int k = 0; value("USERLIST", k, kUserCapacity, v); ++k)
-            if (!v.empty()) SaveUserAcl(dataDir, UserAclEntry{f, v, level});
+            if (!v.empty()) PutUserAclIn(*acl, UserAclEntry{f, v, level});
     }
-    return 0;
+    return change.Commit() == 0 ? 0 : kAccessNotStored;
 }

@@ -20,6 +20,8 @@ inline constexpr size_t kFolderTextLimit = 4000;
 void ShowFolderConfig(Run& run);
 int SaveFolderConfig(Run& run);
 // BORDACCESS and BORDACCESSWR (one change per request: levels, or groups or users added or
-// removed). 0, or -1 without rights.
+// removed, each in one write). 0, -1 without rights, or kAccessNotStored when the change could
+// not be stored (nothing was changed).
+inline constexpr int kAccessNotStored = -2;
 void ShowFolderAccess(Run& run);
 int SaveFolderAccess(Run& run);

@@ -11,6 +11,7 @@
 #include "store/acl.h"
 #include "store/groups.h"
 #include "store/recordfile.h"
+#include "store/userchange.h"
 #include "store/users.h"
 
 namespace {
@@ -250,15 +251,6 @@ int DeleteGroupJob(Run& run) {
     const int groupId = ParseInt(idText);
     if (idText.empty() || groupId <= 0) return 0;
 
-    const std::string& dataDir = run.dataDir();
-    DataLock lock(dataDir);
-    DeleteGroup(dataDir, groupId);
-    DeleteGroupAcl(dataDir, 0, groupId);
-    RemoveGroupMembers(dataDir, GroupMember{groupId, ""}, kRemoveWholeGroup);
-    for (UserRecord& u : ReadAllUsers(dataDir)) {
-        if (u.P_GROUP != groupId) continue;
-        u.P_GROUP = 0;
-        RewriteUser(dataDir, u);
-    }
-    return 0;
+    // The group's line, access entries, memberships and its place as primary group go as one.
+    return DeleteGroupEverywhere(run.dataDir(), groupId) == 0 ? 0 : kGroupNotStored;
 }

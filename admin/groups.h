@@ -18,5 +18,6 @@ inline constexpr int kGroupNotStored = 6;
 int SaveGroupJob(Run& run);
 
 // DELGROUPWR: deletes the group with its memberships and access list entries, and takes it
-// from the users whose primary group it was. Always 0.
+// from the users whose primary group it was, all as one change. 0, or kGroupNotStored when the
+// change could not be stored (nothing was changed).
 int DeleteGroupJob(Run& run);

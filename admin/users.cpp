@@ -16,8 +16,10 @@
 #include "cgi/text.h"
 #include "store/acl.h"
 #include "store/groups.h"
+#include "store/journal.h"
 #include "store/recordfile.h"
 #include "store/sessions.h"
+#include "store/userchange.h"
 #include "store/users.h"
 
 namespace {
@@ -574,21 +576,22 @@ int SaveUser(Run& run) {
     const std::string id = StoredIdOf(dataDir, form.id);
     if (form.remove) {
         // A deleted user leaves nothing behind that a later user of the same id could inherit.
-        DeleteUser(dataDir, id);
-        DeleteSessionsOfUser(dataDir, id);
-        RemoveUserFromGroups(dataDir, id);
-        DeleteUserAclsOfUser(dataDir, id);
+        if (DeleteUsersEverywhere(dataDir, {id}) != 0) return kUserNotStored;
         return 3;
     }
+    if (!form.groupIn && !form.groupOut) return 4;
+    // The memberships chosen are changed in memory and written at once: all of them or none.
+    FileChangeSet change(dataDir);
+    std::string* members = change.Edit(kMemberFileName);
+    if (!lock.held() || members == nullptr) return kUserNotStored;
     if (form.groupIn) {
         for (int g : GroupValues(run, "GROUPLIST")) {
-            AddGroupMember(dataDir, GroupMember{g, id});
-            SortGroupMembers(dataDir);
+            AddGroupMemberIn(*members, GroupMember{g, id});
+            SortGroupMembersIn(*members);
         }
     }
     if (form.groupOut) {
-        for (int g : GroupValues(run, "NOWGROUP"))
-            RemoveGroupMembers(dataDir, GroupMember{g, id}, kRemoveMember);
+        for (int g : GroupValues(run, "NOWGROUP")) RemoveMemberIn(*members, GroupMember{g, id});
     }
-    return 4;
+    return change.Commit() == 0 ? 4 : kUserNotStored;
 }

@@ -1,5 +1,9 @@
 #include "app/session.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "cgi/html.h"
 #include "cgi/text.h"
 #include "store/accesslog.h"
@@ -37,6 +41,29 @@ void WriteBackgroundBody(Run& run) {
                    HtmlEscape(run.settings.BACK_GIF).c_str());
 }
 
+bool RecordAccess(Run& run, const std::string& userId, int32_t kind, int32_t number) {
+    if (ParseInt(run.settings.LOG_DATE) <= 0) return true;
+    AccessLogEntry entry;
+    entry.userId = userId;
+    entry.date = DateStampAt(run.now);
+    entry.kind = kind;
+    entry.number = number;
+    if (kind == kLogLogin) {
+        entry.remoteAddr = run.remoteAddr;
+        entry.userAgent = run.userAgent;
+    }
+    errno = 0;
+    if (AppendAccessLog(run.dataDir(), entry) == 0) return true;
+    const int error = errno;
+    const std::string what = kind == kLogLogin
+                                 ? "the login of " + userId
+                                 : "a message of " + userId + " to folder " + std::to_string(number);
+    fprintf(stderr, "boardcgi: %ssystem.log: %s could not be recorded (%s)\n",
+            run.dataDir().c_str(), what.c_str(), error != 0 ? strerror(error) : "not written");
+    fflush(stderr);
+    return false;
+}
+
 int32_t LoginUser(Run& run, const std::string& uid, const std::string& upw) {
     const std::string& dataDir = run.dataDir();
     std::string id = uid;
@@ -64,18 +91,11 @@ int32_t LoginUser(Run& run, const std::string& uid, const std::string& upw) {
             run.login.user = user;
             return key;
         }
+        // The log is the record of who came in: a login it cannot record is not granted. The
+        // new key stays unknown to everyone, since it is never handed out.
+        if (!RecordAccess(run, user.USER_ID, kLogLogin, 0)) return kLoginNotStored;
     }
 
-    if (ParseInt(run.settings.LOG_DATE) > 0) {
-        AccessLogEntry entry;
-        entry.userId = user.USER_ID;
-        entry.date = DateStampAt(run.now);
-        entry.kind = kLogLogin;
-        entry.number = 0;
-        entry.remoteAddr = run.remoteAddr;
-        entry.userAgent = run.userAgent;
-        AppendAccessLog(dataDir, entry);
-    }
     run.login.user = user;
     return key;
 }
@@ -103,8 +123,13 @@ void LogOff(Run& run) {
     const int32_t key = KeyOfText(run.login.SKEY);
     std::string userId;
     UserRecord user;
-    if (key >= 1 && CheckSession(run.dataDir(), key, userId, user) == 0)
-        DeleteSessionsOfUser(run.dataDir(), userId);
+    if (key >= 1 && CheckSession(run.dataDir(), key, userId, user) == 0 &&
+        DeleteSessionsOfUser(run.dataDir(), userId) != 0) {
+        // The session could not be ended and its key still works: the user is told so rather
+        // than sent on as if logged off.
+        ShowLoginPage(run, run.msg(382));
+        return;
+    }
     if (!run.settings.LOGOFF_URL.empty())
         ShowLogoffRedirect(run);
     else

@@ -29,12 +29,21 @@ void WriteBackgroundBody(Run& run);
 
 // LoginUser's answer for an id that failed too often of late (see store/loginfail.h).
 inline constexpr int32_t kLoginRefusedForNow = -2;
-// LoginUser's answer when the session could not be stored (no lock, the file not writable).
+// LoginUser's answer when the session or its access log line could not be stored (no lock, a
+// file not writable, a full disk).
 inline constexpr int32_t kLoginNotStored = -3;
+
+// Records a login (kind kLogLogin, with the request's address and browser identification) or a
+// message written to folder number (kLogWrite) of userId in the access log, when LOG_DATE is
+// above 0. true when the line was written or nothing is to be logged. A line that cannot be
+// written is reported on the standard error, which the web server keeps in its error log, and
+// gives false.
+bool RecordAccess(Run& run, const std::string& userId, int32_t kind, int32_t number);
 
 // Checks user id and password and issues the session key: a member account gets a new key that
 // replaces its earlier session; a shared account keeps the key of its existing session. Writes
-// the access log line of a new session when LOG_DATE is above 0. On success run.login.user is
+// the access log line of a new session when LOG_DATE is above 0 (RecordAccess); a login that
+// cannot be recorded there is not granted (kLoginNotStored, its key is never handed out). On success run.login.user is
 // the user's record and the key (1..2147483647, or a stored older key) results; -1 for an
 // unknown id or a wrong password; kLoginRefusedForNow, whatever the password, while the id is
 // locked after ten failures within ten minutes; kLoginNotStored when the password is right but
@@ -48,7 +57,8 @@ int32_t LoginUser(Run& run, const std::string& uid, const std::string& upw);
 int CheckSessionKey(Run& run, const std::string& text);
 
 // Ends the session of run.login.SKEY (every session record of its user) and shows the log-off
-// redirect, or the login page when LOGOFF_URL is empty.
+// redirect, or the login page when LOGOFF_URL is empty. When the session cannot be ended (the
+// session file cannot be written) the login page says the change could not be stored.
 void LogOff(Run& run);
 
 // The login page; a notice (a message text, such as why the last login was refused) stands in

@@ -11,6 +11,7 @@
 #include "cgi/text.h"
 #include "store/applications.h"
 #include "store/recordfile.h"
+#include "store/userchange.h"
 #include "store/users.h"
 
 namespace {
@@ -109,8 +110,9 @@ int SaveApplication(Run& run) {
     app.status = kAppWaiting;
     // A refused application of the same id that is not purged yet keeps its place: the new
     // one is not stored, and the applicant is told so rather than shown the old record.
-    if (AddApplication(dataDir, app) != 0) return kApplicationExists;
-    return kApplicationStored;
+    const int added = AddApplication(dataDir, app);
+    if (added == kApplicationNotWritten) return kApplicationNotStored;
+    return added == 0 ? kApplicationStored : kApplicationExists;
 }
 
 void ShowApplicationList(Run& run) {
@@ -199,46 +201,21 @@ int DecideApplications(Run& run) {
     if (mes >= 1 && mes <= 3) message = run.msg(325 + mes);
     else if (mes == 4) message = GetField(run.fields, "MESSAGE", 0, kMessageCapacity);
 
-    const std::string& dataDir = run.dataDir();
-    DataLock lock(dataDir);
+    std::vector<std::string> ids;
     for (int i = 0;; ++i) {
-        const std::string id = GetField(run.fields, "USER_ID", i, kIdCapacity);
+        std::string id = GetField(run.fields, "USER_ID", i, kIdCapacity);
         if (id.empty()) break;
-        // The first pending record of the id; decided ones are stepped over.
-        IdApplication app;
-        int n = 0;
-        bool pending = false;
-        for (; !pending && FindApplication(dataDir, id, n, app) == 0; ++n)
-            pending = app.status == kAppWaiting;
-        if (!pending) continue;
-        --n;
-
-        std::string key = id;
-        UserRecord existing;
-        // An id taken meanwhile (or one that cannot name a user) is rejected; its message stays.
-        if (FindUser(dataDir, key, existing) == 0 || !IsUsableUserId(id)) {
-            app.status = kAppRefused;
-            RewriteApplication(dataDir, id, n, app);
-            continue;
-        }
-        if (decision == kAppApproved) {
-            UserRecord user;
-            user.USER_ID = app.USER_ID;
-            user.USER_NAME = app.USER_NAME;
-            user.E_MAIL_ADDR = app.E_MAIL_ADDR;
-            user.USER_PASS = app.USER_PASS;
-            user.USER_LEVEL = kNewUserLevel;
-            user.P_GROUP = 0;
-            user.USER_DISP_DEF = 1;
-            user.MODE = kMemberAccount;
-            user.WRITE_MODE = 1;
-            user.LANGUAGE = run.settings.LANGUAGE;
-            // The application stays pending when the user could not be stored.
-            if (AppendUser(dataDir, user) != 0) continue;
-        }
-        app.status = decision;
-        app.message = message;
-        RewriteApplication(dataDir, id, n, app);
+        ids.push_back(std::move(id));
     }
+    UserRecord user;  // id, name, address and password come from each application
+    user.USER_LEVEL = kNewUserLevel;
+    user.P_GROUP = 0;
+    user.USER_DISP_DEF = 1;
+    user.MODE = kMemberAccount;
+    user.WRITE_MODE = 1;
+    user.LANGUAGE = run.settings.LANGUAGE;
+    // Every decision of the request, and the users approved, are stored as one change.
+    if (!ids.empty() && DecideIdApplications(run.dataDir(), ids, decision, message, user) != 0)
+        return kDecisionNotStored;
     return 0;
 }

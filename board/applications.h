@@ -16,6 +16,7 @@ inline constexpr int kApplicationBadId = -5;
 inline constexpr int kApplicationBadName = -6;
 inline constexpr int kApplicationBadPassword = -7;
 inline constexpr int kApplicationBadMail = -8;
+inline constexpr int kApplicationNotStored = -9;  // the file could not be written
 
 
 // IDSINSEI: the application form.
@@ -27,5 +28,8 @@ void ShowApplicationList(Run& run);
 // IDSINSEIlist2: the pending applications with the form that decides them (operators only).
 void ShowPendingApplications(Run& run);
 // IDSINSEIsysopWR: approves (creating the user) or rejects the ticked pending applications;
-// an application whose id meanwhile names a user is rejected. Operators only. Always 0.
+// an application whose id meanwhile names a user is rejected. Operators only. All decisions
+// of the request are stored as one change: 0, or kDecisionNotStored when they could not be
+// (nothing was changed).
+inline constexpr int kDecisionNotStored = -1;
 int DecideApplications(Run& run);

@@ -106,7 +106,6 @@ void ShowBatchUploadForm(Run& run) {
 
 void BatchUpload(Run& run) {
     Output& o = run.out;
-    const std::string& dataDir = run.dataDir();
     std::string value = GetUploadField(run.fields, "FILE1", 0, kUploadCapacity);
     std::string client, temp;
     if (!value.empty()) SplitUploadValue(value, client, temp);
@@ -117,7 +116,6 @@ void BatchUpload(Run& run) {
     WriteBackgroundBody(run);
     std::string bytes;
     if (!path.empty() && ReadWholeFile(path, bytes)) {
-        const bool logWrites = ParseInt(run.settings.LOG_DATE) > 0;
         for (const BatchRecord& r : ParseBatchFile(bytes)) {
             MessageIndexEntry entry;
             const int refusal = StoreBatchRecord(run, r, entry);
@@ -128,14 +126,7 @@ void BatchUpload(Run& run) {
             }
             o.Printf("write board[%d],res[%d] <B>%s</B><P>\n", r.folderNo, entry.messageNo,
                      HtmlEscape(r.title).c_str());
-            if (logWrites) {
-                AccessLogEntry log;
-                log.userId = run.login.user.USER_ID;
-                log.date = DateStampAt(run.now);
-                log.kind = kLogWrite;
-                log.number = r.folderNo;
-                AppendAccessLog(dataDir, log);
-            }
+            RecordAccess(run, run.login.user.USER_ID, kLogWrite, r.folderNo);
         }
     }
     o << "</BODY>\n</HTML>\n";

@@ -71,13 +71,15 @@ int MarkFolderRead(Run& run) {
     if (userId.empty() || FolderRights(run, folderNo) < kRightsRead) return -1;
 
     DataLock lock(dataDir);
+    if (!lock.held()) return kMarksNotStored;
+    bool stored = true;
     for (const MessageIndexEntry& e : ReadMessageIndex(dataDir, folderNo)) {
         ReadMark mark;
         if (FindReadMark(dataDir, folderNo, e.messageNo, userId, mark) == 0) continue;
         mark.messageNo = e.messageNo;
         mark.userId = userId;
         mark.count = 0;
-        SaveReadMark(dataDir, folderNo, mark);
+        if (SaveReadMark(dataDir, folderNo, mark) != 0) stored = false;
     }
-    return 0;
+    return stored ? 0 : kMarksNotStored;
 }

@@ -13,5 +13,8 @@ inline constexpr int kDeleteNotStored = -4;
 int DeleteMessage(Run& run);
 
 // BORDALLFLG: gives the caller a read mark on every message of FOLDER_NO he has not read yet,
-// deleted markers included. Needs read rights on the folder. 0, or -1 when refused.
+// deleted markers included. Needs read rights on the folder. 0, -1 when refused, or
+// kMarksNotStored when a mark could not be written (the marks are independent of each other:
+// those written stay, and the job done again adds the rest).
+inline constexpr int kMarksNotStored = -4;
 int MarkFolderRead(Run& run);

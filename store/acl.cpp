@@ -7,9 +7,9 @@
 
 namespace {
 
-constexpr std::string_view kGroupAclFile = "b_g_acl.mst";
+constexpr std::string_view kGroupAclFile = kGroupAclFileName;
 constexpr std::string_view kGroupAclTemp = "b_g_acl.mst.TMP";
-constexpr std::string_view kUserAclFile = "b_u_acl.mst";
+constexpr std::string_view kUserAclFile = kUserAclFileName;
 constexpr std::string_view kUserAclTemp = "b_u_acl.mst.TMP";
 
 
@@ -117,6 +117,11 @@ int DeleteGroupAcl(const std::string& dataDir, int folderNo, int groupId) {
                          });
 }
 
+long DropGroupAclsOfGroupIn(std::string& bytes, int groupId) {
+    return DropRecordsIn(bytes, kGroupAclEntrySize,
+                         [&](std::string_view r) { return GetInt32(r, 4) == groupId; });
+}
+
 int FindUserAcl(const std::string& dataDir, int folderNo, int n, UserAclEntry& out) {
     return FindNthOfFolder(dataDir, kUserAclFile, kUserAclEntrySize, folderNo, n,
                            &UnpackUserAclEntry, out);
@@ -168,6 +173,12 @@ int DeleteUserAclsOfUser(const std::string& dataDir, const std::string& userId) 
                          [&](std::string_view r) { return GetSlotText(r, 4, kAclUserIdSize) == key; });
 }
 
+long DropUserAclsOfUserIn(std::string& bytes, const std::string& userId) {
+    const std::string key = UserKey(userId);
+    return DropRecordsIn(bytes, kUserAclEntrySize,
+                         [&](std::string_view r) { return GetSlotText(r, 4, kAclUserIdSize) == key; });
+}
+
 int DropGroupAcls(const std::string& dataDir,
                   const std::function<bool(const GroupAclEntry&)>& drop, long* dropped) {
     return DropRecords(dataDir, DataFilePath(dataDir, kGroupAclFile),
@@ -180,4 +191,30 @@ int DropUserAcls(const std::string& dataDir, const std::function<bool(const User
     return DropRecords(dataDir, DataFilePath(dataDir, kUserAclFile),
                        DataFilePath(dataDir, kUserAclTemp), kUserAclEntrySize,
                        [&](std::string_view r) { return drop(UnpackUserAclEntry(r)); }, dropped);
+}
+
+void PutGroupAclIn(std::string& bytes, const GroupAclEntry& entry) {
+    PutRecordIn(bytes, kGroupAclEntrySize, PackGroupAclEntry(entry), [&](std::string_view r) {
+        return GetInt32(r, 0) == entry.folderNo && GetInt32(r, 4) == entry.groupId;
+    });
+}
+
+void DropGroupAclIn(std::string& bytes, int folderNo, int groupId) {
+    DropRecordsIn(bytes, kGroupAclEntrySize, [&](std::string_view r) {
+        return GetInt32(r, 0) == folderNo && GetInt32(r, 4) == groupId;
+    });
+}
+
+void PutUserAclIn(std::string& bytes, const UserAclEntry& entry) {
+    const std::string key = UserKey(entry.USER_ID);
+    PutRecordIn(bytes, kUserAclEntrySize, PackUserAclEntry(entry), [&](std::string_view r) {
+        return GetInt32(r, 0) == entry.folderNo && GetSlotText(r, 4, kAclUserIdSize) == key;
+    });
+}
+
+void DropUserAclIn(std::string& bytes, int folderNo, const std::string& userId) {
+    const std::string key = UserKey(userId);
+    DropRecordsIn(bytes, kUserAclEntrySize, [&](std::string_view r) {
+        return GetInt32(r, 0) == folderNo && GetSlotText(r, 4, kAclUserIdSize) == key;
+    });
 }

@@ -12,6 +12,8 @@
 
 #include "store/journal.h"
 
+inline constexpr std::string_view kGroupAclFileName = "b_g_acl.mst";
+inline constexpr std::string_view kUserAclFileName = "b_u_acl.mst";
 inline constexpr size_t kGroupAclEntrySize = 12;
 inline constexpr size_t kUserAclEntrySize = 32;
 inline constexpr size_t kAclUserIdSize = 24;
@@ -59,6 +61,14 @@ int SaveUserAcl(const std::string& dataDir, const UserAclEntry& entry);
 // 0 when one was dropped, else -1.
 int DeleteUserAcl(const std::string& dataDir, int folderNo, const std::string& userId);
 
+// The edits of SaveGroupAcl, DeleteGroupAcl (one folder), SaveUserAcl and DeleteUserAcl on the
+// bytes of the file in memory, for several entries changed in one write (FileChangeSet,
+// store/journal.h). A partial record at the end is dropped.
+void PutGroupAclIn(std::string& bytes, const GroupAclEntry& entry);
+void DropGroupAclIn(std::string& bytes, int folderNo, int groupId);
+void PutUserAclIn(std::string& bytes, const UserAclEntry& entry);
+void DropUserAclIn(std::string& bytes, int folderNo, const std::string& userId);
+
 // The access list files without every entry of the given folders, added to files as
 // replacements for ReplaceFilesTogether (store/journal.h), one for each file that holds such an
 // entry; for changes that remove folders together with other files. The caller holds the data
@@ -69,6 +79,11 @@ int AclsWithoutFolders(const std::string& dataDir, const std::vector<int32_t>& f
 // Drops every entry of the user id (exact compare) in every folder, in one rewrite (a deleted
 // user leaves no rights behind). 0 when one was dropped, else -1.
 int DeleteUserAclsOfUser(const std::string& dataDir, const std::string& userId);
+// The same on the bytes of the files in memory, for changes of several files made as one
+// (FileChangeSet, store/journal.h): the entries of the group in every folder (b_g_acl.mst), of
+// the user (b_u_acl.mst). The count dropped; a partial record at the end goes too.
+long DropGroupAclsOfGroupIn(std::string& bytes, int groupId);
+long DropUserAclsOfUserIn(std::string& bytes, const std::string& userId);
 
 // Rewrite b_g_acl.mst / b_u_acl.mst without the entries for which drop holds (and without a
 // partial record at the end); a file that would stay the same is left alone. dropped, when

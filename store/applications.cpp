@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr std::string_view kApplicationFile = "g_user.dat";
+constexpr std::string_view kApplicationFile = kApplicationFileName;
 
 std::string FilePath(const std::string& dataDir) {
     return DataFilePath(dataDir, kApplicationFile);
@@ -89,10 +89,13 @@ int AddApplication(const std::string& dataDir, const IdApplication& app) {
     DataLock lock(dataDir);
     const std::string path = FilePath(dataDir);
     std::string all;
-    if (!ReadRecordFile(path, kIdApplicationSize, all)) return -1;
+    if (!lock.held() || !ReadRecordFile(path, kIdApplicationSize, all))
+        return kApplicationNotWritten;
     if (NthWithId(all, IdOf(packed), 0) >= 0) return -1;
     // At the end of the whole records: a trailing partial record is overwritten.
-    return WriteAt(dataDir, path, static_cast<long>(all.size()), packed);
+    return WriteAt(dataDir, path, static_cast<long>(all.size()), packed) == 0
+               ? 0
+               : kApplicationNotWritten;
 }
 
 int RewriteApplication(const std::string& dataDir, const std::string& userId, int n,
@@ -135,4 +138,20 @@ int PurgeDecidedApplications(const std::string& dataDir, std::string_view cutoff
         },
         &dropped);
     return r != 0 ? -1 : static_cast<int>(dropped);
+}
+
+long FindWaitingApplicationIn(std::string_view bytes, const std::string& userId,
+                              IdApplication& out) {
+    const size_t count = bytes.size() / kIdApplicationSize;
+    for (size_t k = 0; k < count; ++k) {
+        const std::string_view r = bytes.substr(k * kIdApplicationSize, kIdApplicationSize);
+        if (IdOf(r) != userId || GetInt32(r, kAppStatusOffset) != kAppWaiting) continue;
+        out = UnpackIdApplication(r);
+        return static_cast<long>(k);
+    }
+    return -1;
+}
+
+void PutApplicationAt(std::string& bytes, size_t index, const IdApplication& app) {
+    bytes.replace(index * kIdApplicationSize, kIdApplicationSize, PackIdApplication(app));
 }

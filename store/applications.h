@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+inline constexpr std::string_view kApplicationFileName = "g_user.dat";
 inline constexpr size_t kIdApplicationSize = 1160;
 // Offsets and sizes of the fields.
 inline constexpr size_t kAppIdOffset = 0, kAppIdSize = 22;
@@ -46,7 +47,9 @@ std::vector<IdApplication> ReadAllApplications(const std::string& dataDir);
 // The n-th record (from 0) whose id equals userId exactly. 0 or -1.
 int FindApplication(const std::string& dataDir, const std::string& userId, int n,
                     IdApplication& out);
-// Appends app unless some record already has its id (then nothing is written). 0 or -1.
+// Appends app unless some record already has its id (then nothing is written): 0, -1 when the id
+// has a record, kApplicationNotWritten when the file could not be read or written.
+inline constexpr int kApplicationNotWritten = -2;
 int AddApplication(const std::string& dataDir, const IdApplication& app);
 // Overwrites in place the n-th record (from 0) whose id equals userId. 0 or -1.
 int RewriteApplication(const std::string& dataDir, const std::string& userId, int n,
@@ -58,3 +61,11 @@ int DeleteApplicationAt(const std::string& dataDir, int index);
 // record on, up to the first record dated later; waiting records there stay. The number of
 // records removed, or -1 when the file could not be rewritten.
 int PurgeDecidedApplications(const std::string& dataDir, std::string_view cutoff);
+
+// On the bytes of g_user.dat in memory, for changes of several files made as one
+// (FileChangeSet, store/journal.h): the index of the first waiting record whose id equals
+// userId exactly (out then holds it), or -1; and the record at index (a complete one)
+// overwritten with app.
+long FindWaitingApplicationIn(std::string_view bytes, const std::string& userId,
+                              IdApplication& out);
+void PutApplicationAt(std::string& bytes, size_t index, const IdApplication& app);

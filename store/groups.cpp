@@ -7,10 +7,10 @@
 
 namespace {
 
-constexpr std::string_view kGroupFile = "group.mst";
+constexpr std::string_view kGroupFile = kGroupFileName;
 constexpr std::string_view kGroupSaveTemp = "F_GROUP_MST.TMP";
 constexpr std::string_view kGroupDeleteTemp = "TEMP";
-constexpr std::string_view kMemberFile = "g_user.mst";
+constexpr std::string_view kMemberFile = kMemberFileName;
 constexpr std::string_view kMemberTemp = "g_user.mst.TMP";
 
 // Replaces a data-directory file by content unless content is what the file already holds.
@@ -72,6 +72,16 @@ std::vector<GroupMember> ParseMembers(std::string_view bytes) {
 // The membership id as compared: the stored slot holds at most 23 bytes.
 std::string MemberKey(std::string_view userId) { return CutToSlot(userId, kGroupMemberIdSize); }
 
+// The well-formed lines of g_user.mst for which keep() holds, re-formatted.
+template <typename Keep>
+std::string FilteredMembers(std::string_view bytes, Keep keep) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (const GroupMember& m : ParseMembers(bytes))
+        if (keep(m)) AppendMemberLine(out, m.groupId, m.USER_ID);
+    return out;
+}
+
 // Rewrites g_user.mst keeping the well-formed lines for which keep() holds, re-formatted.
 template <typename Keep>
 int FilterMembers(const std::string& dataDir, bool createWhenMissing, Keep keep) {
@@ -80,11 +90,21 @@ int FilterMembers(const std::string& dataDir, bool createWhenMissing, Keep keep)
     bool existed;
     if (!ReadFileForChange(DataFilePath(dataDir, kMemberFile), bytes, existed)) return -1;
     if (!existed && !createWhenMissing) return 0;
+    return Commit(dataDir, kMemberFile, kMemberTemp, existed, bytes, FilteredMembers(bytes, keep));
+}
+
+// What DeleteGroup makes of group.mst's raw lines: without the lines of groupId and those
+// without an id.
+std::string GroupLinesWithout(const std::vector<std::string_view>& lines, int groupId) {
     std::string out;
-    out.reserve(bytes.size());
-    for (const GroupMember& m : ParseMembers(bytes))
-        if (keep(m)) AppendMemberLine(out, m.groupId, m.USER_ID);
-    return Commit(dataDir, kMemberFile, kMemberTemp, existed, bytes, out);
+    long lastCopied = -1;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string_view id, name;
+        if (GroupTokens(LineWithoutEnd(lines[i]), id, name) == 0) continue;
+        if (ParseInt(id) == groupId) continue;
+        CopyRawLine(out, lines[i], static_cast<long>(i), lastCopied);
+    }
+    return out;
 }
 
 }  // namespace
@@ -160,16 +180,14 @@ int SaveGroup(const std::string& dataDir, const GroupRecord& group) {
 
 int DeleteGroup(const std::string& dataDir, int groupId) {
     const auto edit = [&](const std::vector<std::string_view>& lines, std::string& out) {
-        long lastCopied = -1;
-        for (size_t i = 0; i < lines.size(); ++i) {
-            std::string_view id, name;
-            if (GroupTokens(LineWithoutEnd(lines[i]), id, name) == 0) continue;
-            if (ParseInt(id) == groupId) continue;
-            CopyRawLine(out, lines[i], static_cast<long>(i), lastCopied);
-        }
+        out = GroupLinesWithout(lines, groupId);
         return 0;
     };
     return EditGroupFile(dataDir, kGroupDeleteTemp, edit);
+}
+
+void DropGroupIn(std::string& bytes, int groupId) {
+    bytes = GroupLinesWithout(SplitRawLines(bytes, 1000), groupId);
 }
 
 // ---- Memberships -----------------------------------------------------------------------------
@@ -225,15 +243,24 @@ int RemoveUserFromGroups(const std::string& dataDir, const std::string& userId) 
                          [&](const GroupMember& m) { return m.USER_ID != key; });
 }
 
-int SortGroupMembers(const std::string& dataDir) {
-    DataLock lock(dataDir);
-    std::string bytes;
-    bool existed;
-    if (!ReadFileForChange(DataFilePath(dataDir, kMemberFile), bytes, existed)) return -1;
-    if (!existed) return 0;
+void RemoveUserFromGroupsIn(std::string& bytes, const std::string& userId) {
+    if (bytes.empty()) return;
+    const std::string key = MemberKey(userId);
+    bytes = FilteredMembers(bytes, [&](const GroupMember& m) { return m.USER_ID != key; });
+}
+
+void RemoveWholeGroupIn(std::string& bytes, int groupId) {
+    if (bytes.empty()) return;
+    bytes = FilteredMembers(bytes, [&](const GroupMember& m) { return m.groupId != groupId; });
+}
+
+namespace {
+
+// What SortGroupMembers writes of g_user.mst's bytes; false when it leaves them alone.
+bool SortedMembers(std::string_view bytes, std::string& out) {
     const std::vector<GroupMember> members = ParseMembers(bytes);
     const size_t n = members.size();
-    if (n < 2) return 0;  // the file is left as it is, malformed lines included
+    if (n < 2) return false;  // the file is left as it is, malformed lines included
 
     // The exchange passes of the file sort, on (group id, line) pairs: pass k carries the
     // current pair along the first n - k pairs and lets every next pair whose id is not
@@ -252,8 +279,41 @@ int SortGroupMembers(const std::string& dataDir) {
         if (!exchanged) break;
     }
 
-    std::string out;
+    out.clear();
     out.reserve(bytes.size() + n);
     for (const auto& [id, index] : order) AppendMemberLine(out, id, members[index].USER_ID);
+    return true;
+}
+
+}  // namespace
+
+int SortGroupMembers(const std::string& dataDir) {
+    DataLock lock(dataDir);
+    std::string bytes;
+    bool existed;
+    if (!ReadFileForChange(DataFilePath(dataDir, kMemberFile), bytes, existed)) return -1;
+    if (!existed) return 0;
+    std::string out;
+    if (!SortedMembers(bytes, out)) return 0;
     return Commit(dataDir, kMemberFile, kMemberTemp, existed, bytes, out);
+}
+
+void AddGroupMemberIn(std::string& bytes, const GroupMember& member) {
+    const std::string userId = FieldValue(member.USER_ID, kGroupMemberIdSize);
+    for (const GroupMember& m : ParseMembers(bytes))
+        if (m.groupId == member.groupId && m.USER_ID == userId) return;
+    EndOpenLine(bytes);
+    AppendMemberLine(bytes, member.groupId, userId);
+}
+
+void SortGroupMembersIn(std::string& bytes) {
+    std::string out;
+    if (SortedMembers(bytes, out)) bytes = std::move(out);
+}
+
+void RemoveMemberIn(std::string& bytes, const GroupMember& member) {
+    const std::string key = MemberKey(member.USER_ID);
+    bytes = FilteredMembers(bytes, [&](const GroupMember& m) {
+        return m.groupId != member.groupId || m.USER_ID != key;
+    });
 }

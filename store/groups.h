@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+inline constexpr std::string_view kGroupFileName = "group.mst";
+inline constexpr std::string_view kMemberFileName = "g_user.mst";
 inline constexpr size_t kGroupNameSize = 84;
 inline constexpr size_t kGroupMemberIdSize = 24;
 // ListGroupsOfUser lists at most this many ids (then the closing 0).
@@ -69,6 +71,19 @@ int RemoveGroupMembers(const std::string& dataDir, const GroupMember& member, in
 // Drops every line of userId (re-formatting the rest). Nothing happens when g_user.mst does not
 // exist. 0, or -1 when the file cannot be written.
 int RemoveUserFromGroups(const std::string& dataDir, const std::string& userId);
+
+// The same changes on the bytes of the files in memory, for changes of several files made as
+// one (FileChangeSet, store/journal.h): group.mst as DeleteGroup leaves it; g_user.mst as
+// RemoveUserFromGroups and RemoveGroupMembers with kRemoveWholeGroup leave it (empty bytes, a
+// missing file, stay empty).
+void DropGroupIn(std::string& bytes, int groupId);
+void RemoveUserFromGroupsIn(std::string& bytes, const std::string& userId);
+void RemoveWholeGroupIn(std::string& bytes, int groupId);
+// g_user.mst's bytes as AddGroupMember, SortGroupMembers and RemoveGroupMembers with
+// kRemoveMember leave them.
+void AddGroupMemberIn(std::string& bytes, const GroupMember& member);
+void SortGroupMembersIn(std::string& bytes);
+void RemoveMemberIn(std::string& bytes, const GroupMember& member);
 
 // Sorts g_user.mst by group id, leaving it exactly as the pass-by-pass exchange sort of the
 // membership file leaves it (equal ids in the order that sort gives them), in one rewrite.

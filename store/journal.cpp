@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
@@ -194,4 +195,86 @@ int CompletePendingChange(const std::string& dataDir) {
     DataLock lock(dataDir);
     if (!lock.held()) return -1;
     return FinishJournal(dataDir);
+}
+
+std::string* FileChangeSet::Edit(std::string_view name) {
+    for (File& f : files_)
+        if (f.name == name) return &f.bytes;
+    File f;
+    f.name = name;
+    bool existed;
+    if (!ReadFileForChange(DataFilePath(dataDir_, name), f.old, existed)) return nullptr;
+    f.bytes = f.old;
+    files_.push_back(std::move(f));
+    return &files_.back().bytes;
+}
+
+int FileChangeSet::Commit() {
+    std::vector<FileReplacement> changed;
+    for (const File& f : files_)
+        if (f.bytes != f.old) changed.push_back({f.name, f.bytes});
+    return ReplaceFilesTogether(dataDir_, changed) == 0 ? 0 : -1;
+}
+
+bool IsTemporaryName(std::string_view name) {
+    const auto endsWith = [&](std::string_view tail) {
+        return name.size() > tail.size() && name.substr(name.size() - tail.size()) == tail;
+    };
+    return name == "TEMP" || endsWith(".TMP") || endsWith(kJournalTempSuffix);
+}
+
+namespace {
+
+bool AllDigits(std::string_view name) {
+    if (name.empty()) return false;
+    for (char c : name)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// Removes the old temporaries of one directory (with its separator); the folder directories
+// it holds are added to folders when given.
+int SweepDirectory(const std::string& dir, time_t before, bool keepJournalTemps,
+                   std::vector<std::string>* folders) {
+    DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+    if (d == nullptr) return 0;
+    int removed = 0;
+    while (const dirent* e = readdir(d)) {
+        const std::string_view name = e->d_name;
+        const bool temp = IsTemporaryName(name);
+        if (!temp && !(folders && AllDigits(name))) continue;
+        const std::string path = dir + e->d_name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            if (folders && AllDigits(name)) folders->push_back(path + "/");
+            continue;
+        }
+        if (!temp || !S_ISREG(st.st_mode) || st.st_mtime >= before) continue;
+        if (keepJournalTemps && name.ends_with(kJournalTempSuffix)) continue;
+        if (FsUnlink(path.c_str()) == 0) ++removed;
+    }
+    closedir(d);
+    return removed;
+}
+
+}  // namespace
+
+int SweepLeftovers(const std::string& dataDir, time_t now) {
+    const time_t before = now - kLeftoverAgeSeconds;
+    const bool journal = FileExists(DataFilePath(dataDir, kJournalName));
+    std::vector<std::string> folders;
+    int removed = SweepDirectory(dataDir, before, journal, &folders);
+    for (const std::string& dir : folders) removed += SweepDirectory(dir, before, journal, nullptr);
+    return removed;
+}
+
+void SweepLeftoversWhenDue(const std::string& dataDir, int lockFd, time_t now) {
+    struct stat st;
+    if (fstat(lockFd, &st) != 0) return;
+    if (st.st_mtime <= now && st.st_mtime > now - kSweepIntervalSeconds) return;
+    // Touched first: a lock file that cannot be touched would otherwise bring a sweep with
+    // every lock taken.
+    if (futimens(lockFd, nullptr) != 0) return;
+    SweepLeftovers(dataDir, now);
 }

@@ -27,11 +27,14 @@
 // Adopting it in another writing job (posting, user deletion, batch upload, ...): take DataLock,
 // read the files the change touches, build every new content whole in memory in the files'
 // exact formats, and hand them to ReplaceFilesTogether instead of rewriting them one by one with
-// RewriteViaTemp. Files are named relative to the data directory ("user.mst", or "12/index.dat"
-// for a folder directory, which must exist); appends become replacements with the appended
-// content. Files left out of the change are not touched.
+// RewriteViaTemp (a FileChangeSet, below, reads them and hands on only those that changed).
+// Files are named relative to the data directory ("user.mst", or "12/index.dat" for a folder
+// directory, which must exist); appends become replacements with the appended content. Files
+// left out of the change are not touched.
 #pragma once
 
+#include <ctime>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,3 +60,52 @@ int ReplaceFilesTogether(const std::string& dataDir, const std::vector<FileRepla
 // (the usual case) costs one failed open. Callers that hold no lock take it here; DataLock
 // calls it with the lock held. 0, or -1 when a rename failed (the journal then stays).
 int CompletePendingChange(const std::string& dataDir);
+
+// ---- Leftovers of killed runs --------------------------------------------------------------
+
+// A run killed in the middle of a rewrite leaves its temporary file behind, one killed before
+// its journal was complete its "<name>.NEW" files. Such a file is removed once its last write is
+// kLeftoverAgeSeconds ago: every rewrite happens under the data lock and takes moments, so no
+// live run can still be writing it. DataLock sweeps when a process takes the lock and the last
+// sweep is kSweepIntervalSeconds ago, which the lock file's modification time tells (it is
+// touched by each sweep and by nothing else), so that no request scans the directories for it
+// more often.
+inline constexpr time_t kLeftoverAgeSeconds = 3600;
+inline constexpr time_t kSweepIntervalSeconds = 3600;
+
+// Names of temporary files: "<name>.TMP" of a rewrite, "TEMP" of the group file's deletions,
+// "<name>.NEW" of a change of several files.
+bool IsTemporaryName(std::string_view name);
+
+// Removes the temporary files (IsTemporaryName) of the data directory and of its folder
+// directories whose last write is earlier than now - kLeftoverAgeSeconds. While board.journal
+// is there, the ".NEW" files are its own and stay. The caller holds the data lock. The number
+// of files removed.
+int SweepLeftovers(const std::string& dataDir, time_t now);
+
+// DataLock's call with the lock just taken (lockFd the open lock file): when the lock file was
+// last written kSweepIntervalSeconds or more ago (or in the future), it is touched and
+// SweepLeftovers runs.
+void SweepLeftoversWhenDue(const std::string& dataDir, int lockFd, time_t now);
+
+// A change of several data-directory files built in memory: each file is read once, on first
+// use, and edited in place; Commit hands every file whose bytes then differ from what was read
+// to ReplaceFilesTogether, so files left as they were are not written. The caller holds DataLock
+// of the data directory from before the first read until after Commit.
+class FileChangeSet {
+public:
+    explicit FileChangeSet(std::string dataDir) : dataDir_(std::move(dataDir)) {}
+    // The bytes of the file (named as for ReplaceFilesTogether) to be edited; a missing file
+    // reads as empty. nullptr when the file is there but cannot be read: the change must then
+    // not go ahead. The pointer stays valid for the lifetime of the set.
+    std::string* Edit(std::string_view name);
+    // 0 when the change is decided (or nothing changed), -1 when nothing was changed.
+    int Commit();
+
+private:
+    struct File {
+        std::string name, old, bytes;
+    };
+    std::string dataDir_;
+    std::deque<File> files_;
+};

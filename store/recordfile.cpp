@@ -110,8 +110,10 @@ DataLock::DataLock(const std::string& dataDir) {
         key_ = std::move(key);
     }
     // A change of several files that a killed run left half done is finished before this
-    // process changes anything (store/journal.h).
+    // process changes anything, and now and then the leftovers of killed runs are swept away
+    // (store/journal.h).
     CompletePendingChange(dataDir);
+    SweepLeftoversWhenDue(dataDir, fd, time(nullptr));
 }
 
 DataLock::~DataLock() {

@@ -44,7 +44,8 @@ int EnsureFolderDir(const std::string& dataDir, int folder);
 // is one), not other threads of this process. When the lock file cannot be opened or created
 // (the data directory is missing or not writable) the lock is not held: no change may then be
 // made, and the write helpers below refuse with -1 (readers need no lock). Taking the lock (not taking it again)
-// first finishes a change of several files that a killed run left behind (store/journal.h).
+// first finishes a change of several files that a killed run left behind, and once an hour
+// removes the temporary files that killed runs left (store/journal.h).
 class DataLock {
 public:
     explicit DataLock(const std::string& dataDir);

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr std::string_view kSessionFile = "skey.mst";
+constexpr std::string_view kSessionFile = kSessionFileName;
 
 std::string EnvCut(std::string_view value) { return CutToSlot(value, kSessionEnvLimit + 1); }
 
@@ -191,4 +191,9 @@ int DeleteSessionsOfUser(const std::string& dataDir, const std::string& userId) 
     const std::string path = DataFilePath(dataDir, kSessionFile);
     return DropRecords(dataDir, path, path + ".TMP", kSessionRecordSize,
                        [&](std::string_view r) { return StoredUser(r) == userId; });
+}
+
+long DropSessionsOfUserIn(std::string& bytes, const std::string& userId) {
+    return DropRecordsIn(bytes, kSessionRecordSize,
+                         [&](std::string_view r) { return StoredUser(r) == userId; });
 }

@@ -9,6 +9,7 @@
 
 struct UserRecord;
 
+inline constexpr std::string_view kSessionFileName = "skey.mst";
 inline constexpr size_t kSessionRecordSize = 532;
 // Offsets and sizes of the fields; bytes 530..531 are padding (zero).
 inline constexpr size_t kSessionKeyOffset = 0;
@@ -64,3 +65,6 @@ int32_t FindSessionKeyOfUser(const std::string& dataDir, const std::string& user
 // Removes every record of the user id (exact compare). 0, or -1 when skey.mst could not be
 // read or rewritten.
 int DeleteSessionsOfUser(const std::string& dataDir, const std::string& userId);
+// The same on the bytes of skey.mst in memory (FileChangeSet, store/journal.h): the count of
+// records dropped.
+long DropSessionsOfUserIn(std::string& bytes, const std::string& userId);

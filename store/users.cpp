@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr std::string_view kUserFile = "user.mst";
+constexpr std::string_view kUserFile = kUserFileName;
 
 // Reads user.mst whole; a missing file is created empty. false when it can be neither read
 // nor created.
@@ -219,20 +219,15 @@ void BuildListFromList(const std::string& dataDir, std::string_view source,
     WriteUserList(dataDir, target, make(UserIndex(master), src));
 }
 
-// Rewrites user.mst: lines without a comma are dropped, lines whose first field equals id are
-// replaced by replacement (or dropped when it is null), all others are copied byte for byte
-// (a kept piece of a long line is ended when what followed it was dropped or replaced).
-// 0 when a line matched, -1 when none did or the file could not be rewritten.
-int RewriteUserLines(const std::string& dataDir, const std::string& id,
-                     const UserRecord* replacement) {
-    DataLock lock(dataDir);
-    const std::string path = DataFilePath(dataDir, kUserFile);
-    std::string src;
-    bool existed;
-    if (!ReadFileForChange(path, src, existed)) return -1;
+// What RewriteUser and DeleteUser make of user.mst: lines without a comma are dropped, lines
+// whose first field equals id are replaced by replacement (or dropped when it is null), all
+// others are copied byte for byte (a kept piece of a long line is ended when what followed it
+// was dropped or replaced). Whether a line matched.
+bool EditUserLines(std::string_view src, const std::string& id, const UserRecord* replacement,
+                   std::string& out) {
     const std::vector<std::string_view> texts = SplitTextLines(src);
     const std::vector<std::string_view> raws = SplitRawLines(src);
-    std::string out;
+    out.clear();
     out.reserve(src.size() + 512);
     bool matched = false;
     long lastCopied = -1;
@@ -250,6 +245,19 @@ int RewriteUserLines(const std::string& dataDir, const std::string& id,
             CopyRawLine(out, raws[k], static_cast<long>(k), lastCopied);
         }
     }
+    return matched;
+}
+
+// 0 when a line matched, -1 when none did or the file could not be rewritten.
+int RewriteUserLines(const std::string& dataDir, const std::string& id,
+                     const UserRecord* replacement) {
+    DataLock lock(dataDir);
+    const std::string path = DataFilePath(dataDir, kUserFile);
+    std::string src;
+    bool existed;
+    if (!ReadFileForChange(path, src, existed)) return -1;
+    std::string out;
+    const bool matched = EditUserLines(src, id, replacement, out);
     if (RewriteIfChanged(dataDir, path, path + ".TMP", existed, src, out) != 0) return -1;
     return matched ? 0 : -1;
 }
@@ -286,24 +294,40 @@ int ParseUserLine(std::string_view line, UserRecord& out) {
 
 std::string FormatUserLine(const UserRecord& u) { return FormatLine(u, false); }
 
+namespace {
+
+// FindUser's test of one line against the upper-cased id: the line is unpacked only when its id
+// matches, and counts only when well-formed; then out holds the user and id the id as stored.
+bool MatchUserLine(std::string_view line, std::string& id, UserRecord& out) {
+    const size_t comma = line.find(',');
+    if (comma == std::string_view::npos) return false;
+    std::string upper = CutToSlot(line.substr(0, comma), kUserIdSize);
+    UpperCaseId(upper);
+    if (upper != id) return false;
+    UserRecord u;
+    if (ParseUserLine(line, u) != 0) return false;
+    id = u.USER_ID;
+    out = std::move(u);
+    return true;
+}
+
+}  // namespace
+
 int FindUser(const std::string& dataDir, std::string& id, UserRecord& out) {
     UpperCaseId(id);
     bool found = false;
     if (!ScanUserLines(dataDir, [&](std::string_view line) {
-            // The id is compared before the line is unpacked; only well-formed lines count.
-            const size_t comma = line.find(',');
-            if (comma == std::string_view::npos) return false;
-            std::string upper = CutToSlot(line.substr(0, comma), kUserIdSize);
-            UpperCaseId(upper);
-            if (upper != id) return false;
-            UserRecord u;
-            if (ParseUserLine(line, u) != 0) return false;
-            id = u.USER_ID;
-            out = std::move(u);
-            return found = true;
+            return found = MatchUserLine(line, id, out);
         }))
         return -1;
     return found ? 0 : -1;
+}
+
+int FindUserIn(std::string_view bytes, std::string& id, UserRecord& out) {
+    UpperCaseId(id);
+    for (std::string_view line : SplitTextLines(bytes))
+        if (MatchUserLine(line, id, out)) return 0;
+    return -1;
 }
 
 int ReadUserAt(const std::string& dataDir, int index, UserRecord& out) {
@@ -343,6 +367,40 @@ int DeleteUser(const std::string& dataDir, const std::string& id) {
 
 int AppendUser(const std::string& dataDir, const UserRecord& user) {
     return AppendTextLine(dataDir, DataFilePath(dataDir, kUserFile), FormatUserLine(user), true);
+}
+
+bool DropUserIn(std::string& bytes, const std::string& id) {
+    std::string out;
+    const bool matched = EditUserLines(bytes, id, nullptr, out);
+    bytes = std::move(out);
+    return matched;
+}
+
+bool ClearPrimaryGroupIn(std::string& bytes, int32_t group) {
+    const std::vector<std::string_view> texts = SplitTextLines(bytes);
+    const std::vector<std::string_view> raws = SplitRawLines(bytes);
+    std::string out;
+    out.reserve(bytes.size());
+    bool changed = false;
+    long lastCopied = -1;
+    for (size_t k = 0; k < texts.size(); ++k) {
+        UserRecord u;
+        if (ParseUserLine(texts[k], u) == 0 && u.P_GROUP == group) {
+            u.P_GROUP = 0;
+            EndOpenLine(out);
+            out += FormatUserLine(u);
+            changed = true;
+        } else {
+            CopyRawLine(out, raws[k], static_cast<long>(k), lastCopied);
+        }
+    }
+    if (changed) bytes = std::move(out);
+    return changed;
+}
+
+void AppendUserIn(std::string& bytes, const UserRecord& user) {
+    EndOpenLine(bytes);
+    bytes += FormatUserLine(user);
 }
 
 void BuildUserListById(const std::string& dataDir) {

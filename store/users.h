@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+inline constexpr std::string_view kUserFileName = "user.mst";
+
 // Slot sizes of the character fields (terminator included): the limits of the stored values.
 inline constexpr size_t kUserIdSize = 22;
 inline constexpr size_t kUserNameSize = 82;
@@ -67,6 +69,17 @@ int RewriteUser(const std::string& dataDir, const UserRecord& user);
 int DeleteUser(const std::string& dataDir, const std::string& id);
 // Appends the user's line at the end of user.mst. 0, or -1 when it could not be written.
 int AppendUser(const std::string& dataDir, const UserRecord& user);
+
+// The same changes on the bytes of user.mst in memory, for changes of several files made as
+// one (FileChangeSet, store/journal.h). FindUserIn looks id up as FindUser does. DropUserIn
+// makes of the bytes what DeleteUser writes; true when a line was dropped. ClearPrimaryGroupIn
+// sets the primary group of every well-formed line of that group to 0 (that line written anew,
+// every other copied as it is); true when one changed. AppendUserIn adds the user's line as
+// AppendUser does.
+int FindUserIn(std::string_view bytes, std::string& id, UserRecord& out);
+bool DropUserIn(std::string& bytes, const std::string& id);
+bool ClearPrimaryGroupIn(std::string& bytes, int32_t group);
+void AppendUserIn(std::string& bytes, const UserRecord& user);
 
 // Rebuild the list files (10 fields a line: no WRITE_MODE, no PICFILE): user2.mst from
 // user.mst sorted by id (case-insensitive, ascending), user3.mst from user2.mst by level

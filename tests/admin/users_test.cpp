@@ -8,6 +8,7 @@
 #include "admin/users.h"
 #include "store/acl.h"
 #include "store/groups.h"
+#include "store/applications.h"
 #include "store/sessions.h"
 
 namespace admintest {
@@ -209,8 +210,11 @@ TEST_F(AdminTest, DeletedUserLeavesNoSessionMembershipOrAccessEntry) {
     for (const UserAclEntry& e : {UserAclEntry{1, "taro", 2}, UserAclEntry{4, "taro", 3},
                                   UserAclEntry{4, "admin", 1}})
         SaveUserAcl(inst.dataDir, e);
+    BuildUserListById(inst.dataDir);
+    ASSERT_TRUE(Has(inst.ReadData("user2.mst"), "taro,"));
     const std::string page = AsOperator("USERWR", {{"USER_ID", "taro"}, {"USER_NAME", "Taro"},
                                                    {"SUB3", "Delete"}});
+    EXPECT_FALSE(Has(inst.ReadData("user2.mst"), "taro,"));  // the built list goes along
     std::string id = "taro";
     UserRecord gone;
     EXPECT_EQ(-1, FindUser(inst.dataDir, id, gone));
@@ -247,6 +251,45 @@ TEST_F(AdminTest, EditPageEscapesEveryValue) {
                           inst.msg(170) + "\n</SELECT>\n"));
     EXPECT_TRUE(Has(AsOperator("USERLIST", {{"SJOB", "NON_ORDER"}}),
                     "&JOB=USERMENT&USER_ID=x%26y\">x&amp;y</A>"));
+}
+
+// The deleting and deciding jobs change several files as one, the membership and access list
+// changes several entries in one write: when that cannot be stored (here the data lock cannot
+// be had) the job's result page says so and no file has changed.
+TEST_F(AdminTest, DeletionsAndDecisionsThatCannotBeStoredSaySoAndChangeNothing) {
+    std::ofstream(inst.dataDir + "group.mst", std::ios::binary) << "3,Third,\r\n";
+    std::ofstream(inst.dataDir + "g_user.mst", std::ios::binary) << "3,taro,\r\n";
+    IdApplication app;
+    app.USER_ID = "jiro";
+    ASSERT_EQ(0, AddApplication(inst.dataDir, app));
+    const auto files = [&] {
+        std::string all;
+        for (const char* f : {"user.mst", "skey.mst", "group.mst", "g_user.mst", "g_user.dat",
+                              "b_g_acl.mst", "b_u_acl.mst"})
+            all += inst.ReadData(f) + "|";
+        return all;
+    };
+    const std::string before = files();
+    std::filesystem::remove(inst.dataDir + "board.lock");
+    std::filesystem::create_directory(inst.dataDir + "board.lock");
+    const struct {
+        const char* job;
+        Fields fields;
+        int title;
+    } cases[] = {
+        {"USERWR", {{"USER_ID", "taro"}, {"USER_NAME", "Taro"}, {"SUB3", "Delete"}}, 109},
+        {"AccessLogDeleteUser", {{"USER_ID", "taro"}}, 112},
+        {"DELGROUPWR", {{"T02_GROUP_ID", "3"}}, 161},
+        {"IDSINSEIsysopWR", {{"OK_NG", "1"}, {"MES", "1"}, {"USER_ID", "jiro"}}, 311},
+        {"USERWR", {{"USER_ID", "taro"}, {"USER_NAME", "Taro"}, {"GROUP_IN", "Add"}, {"GROUPLIST", "3"}}, 109},
+        {"USERWR", {{"USER_ID", "taro"}, {"USER_NAME", "Taro"}, {"GROUP_OUT", "Remove"}, {"NOWGROUP", "3"}}, 109},
+        {"BORDACCESSWR", {{"FOLDER_NO", "1"}, {"GROUP_ADD", "Add"}, {"GROUPLIST", "3"}}, 191},
+        {"BORDACCESSWR", {{"FOLDER_NO", "1"}, {"USER_ADD", "Add"}, {"USERLIST", "taro"}}, 191},
+    };
+    for (const auto& c : cases) {
+        EXPECT_TRUE(Has(AsOperator(c.job, c.fields), ResultOf(c.title, 382))) << c.job;
+        EXPECT_EQ(before, files()) << c.job;
+    }
 }
 
 }  // namespace

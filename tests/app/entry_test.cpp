@@ -8,9 +8,13 @@
 #include <set>
 #include <thread>
 
+#include "app/session.h"
+#include "cgi/fileops.h"
 #include "installation.h"
+#include "store/accesslog.h"
 #include "store/recordfile.h"
 #include "store/sessions.h"
+#include "store/users.h"
 
 namespace {
 
@@ -238,6 +242,12 @@ TEST_F(ProgramTest, LogOffEndsTheSessionAndShowsTheLoginPageOrTheRedirect) {
                   "<META HTTP-EQUIV=\"Refresh\" CONTENT=\"0;URL=http://example.invalid/bye\">"
                   "</HTML>\n",
               inst.Get("SKEY=" + key + "&JOB=LOGOFF"));
+
+    // A session that cannot be ended is not passed off as ended.
+    key = inst.Login("taro", "pw");
+    std::filesystem::remove(inst.dataDir + "board.lock");
+    std::filesystem::create_directory(inst.dataDir + "board.lock");
+    EXPECT_NE(inst.Get("SKEY=" + key + "&JOB=LOGOFF").find(inst.msg(382)), std::string::npos);
 }
 
 TEST_F(ProgramTest, SharedAccountCannotLogOff) {
@@ -269,6 +279,55 @@ TEST_F(ProgramTest, UserLanguageReplacesTheMessagesOfTheSession) {
     ASSERT_EQ(0, RewriteUser(inst.dataDir, u));
     const std::string key = inst.Login("taro", "pw");
     EXPECT_NE(std::string::npos, inst.Get("SKEY=" + key + "&JOB=FRM21").find("<!--own comment-->"));
+}
+
+// The access log is the record of who came in: with logging on, a login is granted exactly when
+// its line is written. Each file operation of a login is made to fail in turn; a line that
+// cannot be written is told to the operator on the standard error.
+TEST(AccessRecord, ALoginIsGrantedOnlyWithItsLogLine) {
+    char tmpl[] = "/tmp/access_recordXXXXXX";
+    const std::string dir = std::string(mkdtemp(tmpl)) + "/";
+    UserRecord taro;
+    taro.USER_ID = "taro";
+    taro.USER_PASS = "pw";
+    taro.MODE = 1;
+    StringOutput sink;
+    long calls = 0;
+    // A login with the n-th file operation failing (none for 0); calls counts them.
+    const auto login = [&](long n, std::string& log, std::string& err) {
+        std::filesystem::remove(dir + "system.log");
+        std::filesystem::remove(dir + "skey.mst");
+        ::Run run{sink};
+        run.settings.DATA_FILE_PATH = dir;
+        run.settings.LOG_DATE = "30";
+        run.now = 1700000000;
+        testing::internal::CaptureStderr();
+        SetFileFault(n, ENOSPC);
+        const int32_t key = LoginUser(run, "taro", "pw");
+        calls = FileCallCount();
+        SetFileFault(0, 0);
+        err = testing::internal::GetCapturedStderr();
+        ReadWholeFile(dir + "system.log", log);
+        return key;
+    };
+    ASSERT_EQ(0, AppendUser(dir, taro));
+    std::string log, err;
+    ASSERT_GE(login(0, log, err), 1);
+    const long all = calls;
+    ASSERT_NE(log.find(",taro,login,0,"), std::string::npos);
+    int reported = 0;
+    for (long n = 1; n <= all; ++n) {
+        const int32_t key = login(n, log, err);
+        EXPECT_EQ(key >= 1, log.find(",taro,login,") != std::string::npos) << "call " << n;
+        if (!err.empty()) {
+            ++reported;
+            EXPECT_EQ(kLoginNotStored, key);
+            EXPECT_NE(err.find("system.log: the login of taro could not be recorded (No space"),
+                      std::string::npos) << err;
+        }
+    }
+    EXPECT_GE(reported, 1);  // the calls of the append itself
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // the operator's decision, which creates the user or rejects an id taken meanwhile.
 #include "board/applications.h"
 
+#include <filesystem>
+
 #include "cgi/text.h"
 #include "store/applications.h"
 #include "view_fixture.h"
@@ -82,6 +84,12 @@ TEST_F(ApplicationsTest, EachRefusalHasItsCode) {
     EXPECT_EQ(stored.REMOTE_ADDR, "10.0.0.9");
     EXPECT_EQ(stored.HTTP_USER_AGENT, "Agent <x>");
     EXPECT_EQ(stored.status, kAppWaiting);
+
+    // A file that cannot be written is no id applied for already (here: no data lock).
+    std::filesystem::remove(data + "board.lock");
+    std::filesystem::create_directory(data + "board.lock");
+    EXPECT_EQ(Save({{"USER_ID", "later"}, {"USER_NAME", "N"}}), kApplicationNotStored);
+    std::filesystem::remove(data + "board.lock");
 
     // Through the dispatcher: the result page of the code, or the list after a success.
     const std::string refused = Job("IDSINSEIWR", reader, {{"USER_ID", ".."}, {"USER_NAME", "N"}});

@@ -18,12 +18,21 @@
 #include <map>
 #include <memory>
 
+#include "admin/accesslog.h"
+#include "admin/folderconfig.h"
+#include "admin/groups.h"
+#include "admin/users.h"
+#include "board/applications.h"
 #include "board/delete.h"
 #include "board/post.h"
 #include "cgi/fileops.h"
+#include "store/acl.h"
+#include "store/applications.h"
 #include "store/attachments.h"
 #include "store/bodies.h"
 #include "store/folders.h"
+#include "store/groups.h"
+#include "store/sessions.h"
 #include "store/readmarks.h"
 #include "store/journal.h"
 #include "store/messages.h"
@@ -76,6 +85,40 @@ public:
                  {"FJOB", fjob}, {"FOLDER_NO", "1"}, {"SEL_NO", std::to_string(selNo)},
                  {"WRITE_TITLE", title}, {"WRITE_DATA", title + " text"}})
             run->fields.push_back({name, value, true});
+        return *run;
+    }
+    // Users alice and bob in groups 5 and 6 (5 the primary group of both), with sessions, user
+    // access entries and a built user list; group access entries of both groups; waiting ID
+    // applications of dave, erin and bob (whose id is taken).
+    void People() {
+        for (const char* id : {"alice", "bob", "carol"}) {
+            UserRecord u = alice;
+            u.USER_ID = id;
+            u.P_GROUP = id[0] == 'c' ? 6 : 5;
+            ASSERT_EQ(AppendUser(data, u), 0);
+            ASSERT_EQ(SaveSession(data, SessionRecord{id[0], id, "", ""}), 0);
+            ASSERT_EQ(AddGroupMember(data, GroupMember{5, id}), 0);
+            ASSERT_EQ(SaveUserAcl(data, UserAclEntry{1, id, 2}), -1);
+        }
+        ASSERT_EQ(AddGroupMember(data, GroupMember{6, "alice"}), 0);
+        for (int g : {5, 6}) {
+            ASSERT_EQ(SaveGroup(data, GroupRecord{g, "G" + std::to_string(g)}), 0);
+            ASSERT_EQ(SaveGroupAcl(data, GroupAclEntry{1, g, 1}), -1);
+        }
+        BuildUserListById(data);
+        for (const char* id : {"dave", "erin", "bob"}) {
+            IdApplication a;
+            a.USER_ID = id;
+            a.USER_PASS = "pw";
+            ASSERT_EQ(AddApplication(data, a), 0);
+        }
+    }
+    // A run of the system operator with the given fields.
+    ::Run& Operator(const std::vector<std::pair<std::string, std::string>>& fields) {
+        Start("", 0, "");
+        run->fields.clear();
+        run->login.user.USER_LEVEL = 100;
+        for (const auto& [name, value] : fields) run->fields.push_back({name, value, true});
         return *run;
     }
     void Upload(int slot, const std::string& name) {
@@ -150,6 +193,31 @@ TEST_F(AtomicityTest, EveryFailingFileOperationLeavesTheDataWhollyBeforeOrAfter)
              s.INFO = "about";
              return SaveFolderLineAndSettings(t.data, &r, s);
          }},
+        {"user deletion", [](AtomicityTest& t) { t.People(); },
+         [](AtomicityTest& t) {
+             return DeleteLoggedUsers(t.Operator({{"USER_ID", "alice"}, {"USER_ID", "bob"}}));
+         }},
+        {"group deletion", [](AtomicityTest& t) { t.People(); },
+         [](AtomicityTest& t) { return DeleteGroupJob(t.Operator({{"T02_GROUP_ID", "5"}})); }},
+        {"ID approval", [](AtomicityTest& t) { t.People(); },
+         [](AtomicityTest& t) {
+             return DecideApplications(t.Operator({{"OK_NG", "1"}, {"MES", "1"},
+                                                   {"USER_ID", "dave"}, {"USER_ID", "erin"},
+                                                   {"USER_ID", "bob"}}));
+         }},
+        {"memberships of a user", [](AtomicityTest& t) { t.People(); },
+         [](AtomicityTest& t) {
+             const int code = SaveUser(t.Operator({{"JOB", "USERWR"}, {"USER_ID", "carol"},
+                                                   {"USER_NAME", "C"}, {"GROUP_IN", "Add"},
+                                                   {"GROUPLIST", "6"}, {"GROUPLIST", "7"}}));
+             return code == 4 ? 0 : code;
+         }},
+        {"access list of a folder", [](AtomicityTest& t) { t.People(); },
+         [](AtomicityTest& t) {
+             return SaveFolderAccess(t.Operator({{"FOLDER_NO", "1"}, {"USER_ADD", "Add"},
+                                                 {"USERMODE", "3"}, {"USERLIST", "alice"},
+                                                 {"USERLIST", "dave"}}));
+         }},
     };
     long failed = 0, states = 0, mixed = 0;
     for (const Job& job : jobs) {
@@ -161,6 +229,7 @@ TEST_F(AtomicityTest, EveryFailingFileOperationLeavesTheDataWhollyBeforeOrAfter)
         const long calls = FileCallCount();
         const Snapshot after = Take();
         ASSERT_NE(before, after) << job.name;
+        std::printf("  %s: %ld file operations\n", job.name, calls);
         for (long n = 1; n <= calls; ++n) {
             Fresh();
             job.setup(*this);
@@ -217,12 +286,139 @@ TEST_F(AtomicityTest, AnUploadCutShortIsNotStored) {
     EXPECT_EQ(Take(), before);
 }
 
-// Runs posts, edits with attachments, deletions and folder moves without end (in a child).
+// A message stored whose access log line cannot follow stays stored, and the operator is told.
+TEST_F(AtomicityTest, AWriteThatCannotBeLoggedIsStoredAndReported) {
+    Fresh();
+    ASSERT_EQ(mkdir((data + "system.log").c_str(), 0700), 0);
+    Start("BORDWRITE", 0, "First");
+    run->settings.LOG_DATE = "30";
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(SaveMessage(*run), kPostStored);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                  "system.log: a message of alice to folder 1 could not be recorded ("),
+              std::string::npos);
+    EXPECT_EQ(ReadMessageIndex(data, 1).size(), 1u);
+}
+
+// For the killed runs: users u0..u9, each with a session, a membership of group 1 and a user
+// access entry, primary group 11 to 14; groups 11 to 14, each with a group access entry and
+// alice as member; waiting ID applications of a0..a9.
+void Crowd(AtomicityTest& t) {
+    for (int g = 11; g <= 14; ++g) {
+        ASSERT_EQ(SaveGroup(t.data, GroupRecord{g, "G"}), 0);
+        ASSERT_EQ(SaveGroupAcl(t.data, GroupAclEntry{1, g, 1}), -1);
+        ASSERT_EQ(AddGroupMember(t.data, GroupMember{g, "alice"}), 0);
+    }
+    for (int i = 0; i < 10; ++i) {
+        const std::string id = "u" + std::to_string(i);
+        UserRecord u = t.alice;
+        u.USER_ID = id;
+        u.P_GROUP = 11 + i % 4;
+        ASSERT_EQ(AppendUser(t.data, u), 0);
+        ASSERT_EQ(SaveSession(t.data, SessionRecord{100 + i, id, "", ""}), 0);
+        ASSERT_EQ(AddGroupMember(t.data, GroupMember{1, id}), 0);
+        ASSERT_EQ(SaveUserAcl(t.data, UserAclEntry{1, id, 2}), -1);
+        IdApplication a;
+        a.USER_ID = "a" + std::to_string(i);
+        ASSERT_EQ(AddApplication(t.data, a), 0);
+    }
+}
+
+long ApplicationIndex(std::string_view bytes, const std::string& id) {
+    for (size_t k = 0; k + kIdApplicationSize <= bytes.size(); k += kIdApplicationSize)
+        if (UnpackIdApplication(bytes.substr(k, kIdApplicationSize)).USER_ID == id)
+            return static_cast<long>(k / kIdApplicationSize);
+    return -1;
+}
+
+// A user deletion, group deletion or ID decision of the jobs; or, where there is nothing to
+// delete or decide, what was deleted or decided put back as one change.
+void ChangePeople(AtomicityTest& t, std::mt19937& rnd, int pick) {
+    const int i = static_cast<int>(rnd() % 10), g = 11 + static_cast<int>(rnd() % 4);
+    const std::string u = "u" + std::to_string(i), a = "a" + std::to_string(i);
+    std::string key = pick == 10 ? u : a;
+    UserRecord found;
+    GroupRecord group;
+    const bool exists =
+        pick == 11 ? FindGroup(t.data, g, group) == 0 : FindUser(t.data, key, found) == 0;
+    if (pick == 10 && exists) DeleteLoggedUsers(t.Operator({{"USER_ID", u}}));
+    if (pick == 11 && exists) DeleteGroupJob(t.Operator({{"T02_GROUP_ID", std::to_string(g)}}));
+    if (pick == 12 && !exists)
+        DecideApplications(t.Operator({{"OK_NG", "1"}, {"MES", "1"}, {"USER_ID", a}}));
+    if (exists == (pick != 12)) return;
+    DataLock lock(t.data);
+    FileChangeSet c(t.data);
+    if (pick == 10) {
+        UserRecord r = t.alice;
+        r.USER_ID = u;
+        r.P_GROUP = FindGroup(t.data, g, group) == 0 ? g : 0;
+        AppendUserIn(*c.Edit(kUserFileName), r);
+        *c.Edit(kSessionFileName) += PackSessionRecord(SessionRecord{100 + i, u, "", ""});
+        *c.Edit(kMemberFileName) += "1," + u + ",\r\n";
+        *c.Edit(kUserAclFileName) += PackUserAclEntry(UserAclEntry{1, u, 2});
+    } else if (pick == 11) {
+        *c.Edit(kGroupFileName) += std::to_string(g) + ",G,\r\n";
+        *c.Edit(kGroupAclFileName) += PackGroupAclEntry(GroupAclEntry{1, g, 1});
+        *c.Edit(kMemberFileName) += std::to_string(g) + ",alice,\r\n";
+    } else {
+        DropUserIn(*c.Edit(kUserFileName), a);
+        std::string& apps = *c.Edit(kApplicationFileName);
+        IdApplication waiting;
+        waiting.USER_ID = a;
+        PutApplicationAt(apps, static_cast<size_t>(ApplicationIndex(apps, a)), waiting);
+    }
+    c.Commit();
+}
+
+// What must hold of the users, groups and applications between runs; "" when all holds.
+std::string CheckPeople(const AtomicityTest& t) {
+    const std::vector<UserRecord> users = ReadAllUsers(t.data);
+    const std::vector<GroupMember> members = ReadGroupMembers(t.data);
+    const auto user = [&](const std::string& id) {
+        for (const UserRecord& u : users)
+            if (u.USER_ID == id) return true;
+        return false;
+    };
+    const auto member = [&](int g, const std::string& id) {
+        for (const GroupMember& m : members)
+            if (m.groupId == g && m.USER_ID == id) return true;
+        return false;
+    };
+    for (int i = 0; i < 10; ++i) {
+        const std::string u = "u" + std::to_string(i), a = "a" + std::to_string(i);
+        bool acl = false;
+        for (const UserAclEntry& e : ReadUserAcls(t.data)) acl |= e.USER_ID == u;
+        const bool session = FindSessionKeyOfUser(t.data, u) >= 0;
+        if (user(u) != session || user(u) != member(1, u) || user(u) != acl)
+            return "user " + u + " half deleted";
+        IdApplication app;
+        if (FindApplication(t.data, a, 0, app) != 0) return "application " + a + " lost";
+        if ((app.status == kAppApproved) != user(a)) return "application " + a + " half decided";
+    }
+    for (int g = 11; g <= 14; ++g) {
+        GroupRecord r;
+        const bool line = FindGroup(t.data, g, r) == 0;
+        bool acl = false;
+        for (const GroupAclEntry& e : ReadGroupAcls(t.data)) acl |= e.groupId == g;
+        bool primary = false;
+        for (const UserRecord& u : users) primary |= u.P_GROUP == g;
+        if (line != acl || line != member(g, "alice") || (!line && primary))
+            return "group " + std::to_string(g) + " half deleted";
+    }
+    return "";
+}
+
+// Runs posts, edits with attachments, deletions, folder moves, user and group deletions and ID
+// decisions without end (in a child).
 [[noreturn]] void WriteForever(AtomicityTest& t, unsigned seed) {
     std::mt19937 rnd(seed);
     for (int k = 0;; ++k) {
         const std::vector<MessageIndexEntry> index = ReadMessageIndex(t.data, 1);
-        const int pick = static_cast<int>(rnd() % 10);
+        const int pick = static_cast<int>(rnd() % 13);
+        if (pick >= 10) {
+            ChangePeople(t, rnd, pick);
+            continue;
+        }
         const int some = index.empty() ? 0 : index[rnd() % index.size()].messageNo;
         const std::string title = "T" + std::to_string(seed) + "." + std::to_string(k);
         if (pick < 4 || some == 0) {
@@ -280,12 +476,13 @@ std::string Check(const AtomicityTest& t) {
             return "unread summary trusted but wrong";
     }
     UnreadSummaryOf(t.data, 1, kept);
-    return "";
+    return CheckPeople(t);
 }
 
 TEST_F(AtomicityTest, ThousandsOfKilledRunsLeaveNoChangeHalfDone) {
     constexpr int kKills = 1200;
     Fresh();
+    Crowd(*this);
     const auto start = std::chrono::steady_clock::now();
     std::mt19937 rnd(12345);
     int kills = 0, bad = 0;

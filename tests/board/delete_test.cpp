@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <memory>
@@ -191,6 +192,12 @@ TEST_F(DeleteTest, MarkFolderReadMarksEveryMessageOnce) {
     const UserRecord outsider = Member("carol", 0);
     EXPECT_EQ(Job(outsider, MarkFolderRead, 0), -1);
     EXPECT_EQ(CountUnread(data, 1, "carol"), 3);
+
+    // A mark that cannot be written is told, not passed over: a directory stands in its file.
+    const std::string marks = data + "1/R" + std::to_string(c) + ".DAT";
+    ASSERT_EQ(unlink(marks.c_str()), 0);
+    ASSERT_EQ(mkdir(marks.c_str(), 0700), 0);
+    EXPECT_EQ(Job(alice, MarkFolderRead, 0), kMarksNotStored);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <random>
 #include <set>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include "store/acl.h"
 #include "store/folders.h"
 #include "store/recordfile.h"
+#include "store/users.h"
 #include "tests/testutil.h"
 
 namespace {
@@ -146,6 +148,70 @@ TEST(JournalTest, KilledSubtreeChangesNeverLeaveTheTreeFilesApart) {
     RecordProperty("kills", kills);
     RecordProperty("journals_left", journalsLeft);
     std::printf("%d kills in %.1f s, %d left a journal behind\n", kills, seconds, journalsLeft);
+}
+
+// A change set writes only the files whose bytes it changed, and refuses a file it cannot read.
+TEST(JournalTest, AChangeSetWritesWhatChangedOnly) {
+    TempDir dir;
+    WriteFileBytes(dir.File("a"), "old a");
+    WriteFileBytes(dir.File("b"), "old b");
+    ASSERT_EQ(0, mkdir(dir.File("d").c_str(), 0700));
+    struct stat before, after;
+    ASSERT_EQ(0, stat(dir.File("b").c_str(), &before));
+    DataLock lock(dir.path);
+    FileChangeSet change(dir.path);
+    EXPECT_EQ(nullptr, change.Edit("d"));
+    *change.Edit("a") += "+";
+    *change.Edit("c") = "new c";
+    ASSERT_NE(nullptr, change.Edit("b"));  // read, left as it was
+    EXPECT_EQ("old a+", *change.Edit("a"));  // the same bytes again
+    ASSERT_EQ(0, change.Commit());
+    EXPECT_EQ("old a+", ReadFileBytes(dir.File("a")));
+    EXPECT_EQ("new c", ReadFileBytes(dir.File("c")));
+    ASSERT_EQ(0, stat(dir.File("b").c_str(), &after));
+    EXPECT_EQ(before.st_ino, after.st_ino);  // not replaced
+}
+
+// Temporaries of killed runs go once they are an hour old, swept by a process that takes the
+// data lock when the last sweep (the lock file's time) is an hour ago; fresh ones, files that
+// are no temporaries, and the ".NEW" files of a journal still to be finished stay.
+TEST(JournalTest, OldLeftoversOfKilledRunsAreSweptAndFreshOnesStay) {
+    TempDir dir;
+    ASSERT_EQ(0, mkdir(dir.File("1").c_str(), 0700));
+    ASSERT_EQ(0, mkdir(dir.File("sub.TMP").c_str(), 0700));
+    const time_t now = time(nullptr);
+    const auto make = [&](const char* name, time_t age) {
+        WriteFileBytes(dir.File(name), "x");
+        const struct timespec times[2] = {{now - age, 0}, {now - age, 0}};
+        ASSERT_EQ(0, utimensat(AT_FDCWD, dir.File(name).c_str(), times, 0));
+    };
+    const time_t old = kLeftoverAgeSeconds + 60, fresh = kLeftoverAgeSeconds - 60;
+    for (const char* name : {"user.mst.TMP", "TEMP", "b_title.mst.NEW", "1/index.dat.TMP", "1/X3.DAT.NEW"})
+        make(name, old);
+    for (const char* name : {"skey.mst.TMP", "1/R2.DAT.TMP", "1/x.NEW"}) make(name, fresh);
+    for (const char* name : {"group.mst", "1/index.dat", "1/TMP", "1/TEMP.DAT"}) make(name, old);
+    make("board.lock", kSweepIntervalSeconds + 60);  // the last sweep is long past
+
+    UserRecord u;
+    u.USER_ID = "taro";
+    ASSERT_EQ(0, AppendUser(dir.path, u));  // a writing job takes the lock
+    for (const char* name : {"user.mst.TMP", "TEMP", "b_title.mst.NEW", "1/index.dat.TMP", "1/X3.DAT.NEW"})
+        EXPECT_FALSE(FileExists(dir.File(name))) << name;
+    for (const char* name : {"skey.mst.TMP", "1/R2.DAT.TMP", "1/x.NEW", "group.mst", "1/index.dat",
+                             "1/TMP", "1/TEMP.DAT", "user.mst"})
+        EXPECT_TRUE(FileExists(dir.File(name))) << name;
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("sub.TMP")));
+
+    // The next sweep waits for its interval.
+    make("user.mst.TMP", old);
+    ASSERT_EQ(0, AppendUser(dir.path, u));
+    EXPECT_TRUE(FileExists(dir.File("user.mst.TMP")));
+
+    // While a journal waits to be finished its temporaries are its own.
+    WriteFileBytes(dir.File(kJournalName), "pending");
+    make("1/X3.DAT.NEW", old);
+    EXPECT_EQ(1, SweepLeftovers(dir.path, now));  // user.mst.TMP
+    EXPECT_TRUE(FileExists(dir.File("1/X3.DAT.NEW")));
 }
 
 }  // namespace
