@@ -31,6 +31,9 @@ install() {
   shift
   "$BUILD/bin/boardinstall" "$dir/$name" admin admin --program "$BUILD/bin/boardcgi" >/dev/null
   "$BUILD/bin/benchgen" "$dir/$name/data" "$@"
+  # The generated files go to disk first: otherwise the first flushes the pages make (posting)
+  # wait for hundreds of megabytes of them.
+  sync
   key=$(cd "$dir/$name/cgi-bin" && REQUEST_METHOD=GET QUERY_STRING='uid=bench&upw=bench' \
         ./boardcgi.cgi | grep -o 'SKEY=[0-9]*' | head -1 | cut -d= -f2)
   [ -n "$key" ] || { echo "login failed" >&2; exit 1; }
