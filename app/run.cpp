@@ -1,5 +1,7 @@
 #include "app/run.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -26,17 +28,24 @@ const FolderSettings* CachedFolderSettings(Run& run, int folderNo) {
     }
     auto known = c.folderSettings.find(folderNo);
     if (known != c.folderSettings.end()) return known->second.get();
-    // The file is scanned once, as far as the folders asked for need, noting where each folder's
-    // first record lies; only the records asked for are unpacked (the first of the folder, as
+    // The file is scanned once, in pieces, as far as the folders asked for need, noting where
+    // each folder's first record lies (every record of a piece read, so that no piece is read
+    // twice); only the records asked for are unpacked (the first of the folder, as
     // FindSettingsIn takes).
-    if (c.folderSettingsFd >= 0 && c.folderSettingsAt.find(folderNo) == c.folderSettingsAt.end()) {
-        c.folderSettingsScanned = ScanRecords(
-            c.folderSettingsFd, kFolderSettingsSize, c.folderSettingsScanned,
-            [&](std::string_view r, size_t position) {
-                const int n = GetInt32(r, 0);
-                c.folderSettingsAt.emplace(n, position);
-                return n == folderNo;
-            });
+    constexpr size_t kPieceRecords = 8;
+    std::string piece;
+    while (c.folderSettingsFd >= 0 && !c.folderSettingsDone &&
+           c.folderSettingsAt.find(folderNo) == c.folderSettingsAt.end()) {
+        const size_t first = c.folderSettingsScanned;
+        const size_t got = ReadBytesAt(c.folderSettingsFd, first * kFolderSettingsSize,
+                                       kPieceRecords * kFolderSettingsSize, piece);
+        const size_t whole = got / kFolderSettingsSize;
+        for (size_t k = 0; k < whole; ++k) {
+            const std::string_view r = std::string_view(piece).substr(k * kFolderSettingsSize);
+            c.folderSettingsAt.emplace(GetInt32(r, 0), first + k);
+        }
+        c.folderSettingsScanned += whole;
+        if (whole < kPieceRecords) c.folderSettingsDone = true;
     }
     std::unique_ptr<FolderSettings> found;
     auto at = c.folderSettingsAt.find(folderNo);
@@ -91,15 +100,15 @@ const UserRecord* NamedUser(Run& run, const std::string& id) {
     if (known != c.named.end()) return known->second;
     if (!c.userBytesLoaded) {
         ReadWholeFile(DataFilePath(run.dataDir(), "user.mst"), c.userBytes);
+        c.userLines = SplitTextLines(c.userBytes);
         c.userBytesLoaded = true;
     }
     std::string key = id;
     UpperCaseId(key);
     // Exact first (the common case), then as FindUser compares; only well-formed lines count.
     const UserRecord* found = nullptr;
-    const std::vector<std::string_view> lines = SplitTextLines(c.userBytes);
     for (int pass = 0; pass < 2 && found == nullptr; ++pass) {
-        for (std::string_view line : lines) {
+        for (std::string_view line : c.userLines) {
             const size_t comma = line.find(',');
             if (comma == std::string_view::npos) continue;
             std::string first = CutToSlot(line.substr(0, comma), kUserIdSize);
@@ -114,6 +123,54 @@ const UserRecord* NamedUser(Run& run, const std::string& id) {
     }
     c.named.emplace(id, found);
     return found;
+}
+
+void NameUsers(Run& run, const std::vector<std::string>& ids) {
+    RunCache& c = run.cache;
+    if (c.usersLoaded || c.userBytesLoaded) return;  // NamedUser looks there
+    std::vector<std::string> wanted, keys;
+    for (const std::string& id : ids) {
+        if (c.named.count(id) || std::find(wanted.begin(), wanted.end(), id) != wanted.end())
+            continue;
+        wanted.push_back(id);
+        keys.push_back(id);
+        UpperCaseId(keys.back());
+    }
+    if (wanted.empty()) return;
+    // For each id the first well-formed line with exactly that id and the first with it as
+    // FindUser compares ids; the scan ends when every id has its exact line.
+    const size_t n = wanted.size();
+    std::vector<std::unique_ptr<UserRecord>> exact(n), alike(n);
+    size_t open = n;
+    const bool read = ScanUserLines(run.dataDir(), [&](std::string_view line) {
+        const size_t comma = line.find(',');
+        if (comma == std::string_view::npos) return false;
+        const std::string first = CutToSlot(line.substr(0, comma), kUserIdSize);
+        std::string upper = first;
+        UpperCaseId(upper);
+        std::unique_ptr<UserRecord> user;
+        for (size_t k = 0; k < n; ++k) {
+            const bool isExact = !exact[k] && first == wanted[k];
+            const bool isAlike = !alike[k] && upper == keys[k];
+            if (!isExact && !isAlike) continue;
+            if (!user) {
+                user = std::make_unique<UserRecord>();
+                if (ParseUserLine(line, *user) != 0) return false;
+            }
+            if (isExact) {
+                exact[k] = std::make_unique<UserRecord>(*user);
+                --open;
+            }
+            if (isAlike) alike[k] = std::make_unique<UserRecord>(*user);
+        }
+        return open == 0;
+    });
+    if (!read) return;  // left to NamedUser
+    for (size_t k = 0; k < n; ++k) {
+        std::unique_ptr<UserRecord>& found = exact[k] ? exact[k] : alike[k];
+        c.named.emplace(wanted[k], found.get());
+        if (found) c.namedUsers.push_back(std::move(found));
+    }
 }
 
 const std::vector<int32_t>& CallerGroups(Run& run) {

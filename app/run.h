@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cgi/output.h"
@@ -35,6 +36,7 @@ struct RunCache {
     bool folderSettingsLoaded = false;
     int folderSettingsFd = -1;                 // b_title2.mst, scanned as far as needed
     size_t folderSettingsScanned = 0;          // records scanned so far
+    bool folderSettingsDone = false;           // to the end
     std::map<int, size_t> folderSettingsAt;    // folder number -> its first record seen
     std::map<int, std::unique_ptr<FolderSettings>> folderSettings;  // unpacked when asked for
     bool aclsLoaded = false;
@@ -48,6 +50,7 @@ struct RunCache {
     std::vector<UserRecord> users;             // user.mst in file order (board pages)
     bool userBytesLoaded = false;
     std::string userBytes;                     // user.mst as read, for looking up named users
+    std::vector<std::string_view> userLines;   // its lines
     std::map<std::string, const UserRecord*> named;  // id asked for -> user (nullptr: none)
     std::vector<std::unique_ptr<UserRecord>> namedUsers;
 };
@@ -86,6 +89,9 @@ const std::vector<UserRecord>& ListedUsers(Run& run);
 // id exactly, else the first whose id equals it as FindUser compares ids; nullptr when there is
 // none. user.mst is read once per run and only the lines asked for are unpacked.
 const UserRecord* NamedUser(Run& run, const std::string& id);
+// Looks up the users a page is about to name in one scan of user.mst in pieces (user.mst is
+// then not read whole); NamedUser answers from what was found.
+void NameUsers(Run& run, const std::vector<std::string>& ids);
 // The caller's group memberships in file order (at most 9,999).
 const std::vector<int32_t>& CallerGroups(Run& run);
 // The caller's unread count of a board (CountUnread), read once per folder and run.

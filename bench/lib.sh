@@ -13,6 +13,9 @@ install() {
   "$BUILD/bin/boardinstall" "$dir/$name" admin admin --program "$BUILD/bin/boardcgi" \
     ${opts[@]+"${opts[@]}"} >/dev/null
   "$BUILD/bin/benchgen" "$dir/$name/data" "${gen[@]}"
+  # The generated files go to disk first: otherwise the first flushes the pages make (posting)
+  # wait for hundreds of megabytes of them.
+  sync
   key=$(cd "$dir/$name/cgi-bin" && REMOTE_ADDR=127.0.0.1 HTTP_USER_AGENT=bench \
         REQUEST_METHOD=GET QUERY_STRING='uid=bench&upw=bench' \
         ./boardcgi.cgi | grep -o 'SKEY=[0-9]*' | head -1 | cut -d= -f2)

@@ -57,16 +57,25 @@ std::vector<const MessageIndexEntry*> ListPageEntries(const std::vector<MessageI
     return rows;
 }
 
+// Pages by number this near to the first or the last are found keeping only the numbers
+// between them and that end.
+static constexpr int kNearPages = 50;
+
 // The rows of one page, unpacking only them: in thread order they are read at their offset;
 // by number the numbers alone are taken from one read of the index (the first record of each
 // number from 1 upward, as ByNumber orders them).
 static std::vector<MessageIndexEntry> PageRows(const std::string& dataDir, int folder, int mode,
-                                               int page) {
+                                               int page, int pages) {
     std::vector<MessageIndexEntry> rows;
     if (page < 1) return rows;
     const size_t first = static_cast<size_t>(page - 1) * kRowsPerPage;
     if (mode != 2 && mode != 3)
         return ReadMessagesAt(dataDir, folder, static_cast<long>(first), kRowsPerPage);
+    if (page <= kNearPages || page > pages - kNearPages) {
+        rows = ReadMessagesByNumber(dataDir, folder, first, kRowsPerPage);
+        if (mode == 3) std::reverse(rows.begin(), rows.end());
+        return rows;
+    }
     const RawMessageIndex index = ReadRawMessageIndex(dataDir, folder);
     const size_t count = index.size();
     auto numberAt = [&](size_t i) { return index.number(i); };
@@ -239,7 +248,23 @@ void WriteUpperNavigation(Run& run, const ListState& st) {
     WritePagingFields(run, st);
     o << "<TD>\n<SELECT NAME=\"PPage\" onChange=\"f_Pjamp()\">\n";
     WritePageOption(run, st, st.page);
-    for (int p = st.pages; p >= 1; --p) WritePageOption(run, st, p);
+    // One option per page, thousands on a large board: put together without formatting each.
+    const std::string head = "<OPTION VALUE=\"" + st.script + "?SKEY=" + st.key +
+                             "&JOB=ROOM&FOLDER_NO=" + std::to_string(st.folderNo) + "&DISP_PAGE=";
+    const std::string middle = "&USER_DISP_DEF=" + std::to_string(st.mode) + "\">";
+    std::string options;
+    for (int p = st.pages; p >= 1; --p) {
+        const std::string number = std::to_string(p);
+        options += head;
+        options += number;
+        options += middle;
+        options += number;
+        options += " Page\n";
+        if (options.size() >= 32768 || p == 1) {  // handed on in pieces of one small buffer
+            o << options;
+            options.clear();
+        }
+    }
     o << "</SELECT>\n</TD>\n";
     o << "</TR>\n</TABLE>\n</FORM>\n</TD>\n</TR>\n</TABLE>\n";
 }
@@ -360,7 +385,13 @@ void ShowFolderList(Run& run) {
     // stands; a deeper one is held to the number of records of its thread, counted from one
     // read of the index's number and thread fields, so a damaged depth never floods the page.
     std::optional<RawMessageIndex> raw;
-    for (const MessageIndexEntry& e : PageRows(run.dataDir(), st.folderNo, st.mode, st.page)) {
+    const std::vector<MessageIndexEntry> rows =
+        PageRows(run.dataDir(), st.folderNo, st.mode, st.page, st.pages);
+    std::vector<std::string> writers;
+    for (const MessageIndexEntry& e : rows)
+        if (!e.userId.empty()) writers.push_back(e.userId);
+    NameUsers(run, writers);  // one scan of user.mst for the page's writers
+    for (const MessageIndexEntry& e : rows) {
         size_t levels = kPlainDepth;
         if (st.mode == 1 && e.depth > static_cast<int32_t>(kPlainDepth)) {
             if (!raw) raw.emplace(ReadRawMessageIndex(run.dataDir(), st.folderNo));

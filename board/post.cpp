@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <set>
 #include <string>
@@ -352,9 +353,13 @@ int SaveMessage(Run& run) {
     DropLineFeeds(body);
 
     // The attachment files go in place first: no record names them until the change of the
-    // record files below is made, and they are taken away again when it is not.
-    const int number = editing ? selNo : NextMessageNumberOf(dataDir, folderNo);
-    if (number < 1) return kPostNotStored;
+    // record files below is made, and they are taken away again when it is not. Only then is
+    // the new message's number needed ahead (the change checks it); without files the index
+    // is read once, by the change.
+    const bool placing = std::any_of(slots.begin(), slots.end(),
+                                     [](const SlotRequest& s) { return s.Replaces(); });
+    const int number = editing ? selNo : placing ? NextMessageNumberOf(dataDir, folderNo) : 0;
+    if (placing && number < 1) return kPostNotStored;
     const std::string folderDir = run.settings.ADD_FILE_PATH + std::to_string(folderNo);
     const std::string messageDir = folderDir + "/X" + std::to_string(number);
     std::vector<AttachmentEntry> put;

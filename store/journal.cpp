@@ -123,7 +123,7 @@ int FinishJournal(const std::string& dataDir) {
     std::string bytes;
     if (!ReadWholeFile(journal, bytes)) return 0;
     const ParsedJournal j = ParseJournal(bytes);
-    std::set<std::string> dirs = {dataDir};
+    std::set<std::string> dirs;  // of the renamed files
     bool ok = true;
     for (const std::string& name : j.names) {
         const std::string temp = TempPathOf(dataDir, name);

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
+#include <unordered_set>
 
 #include "store/readmarks.h"
 #include "store/recordfile.h"
@@ -133,6 +135,68 @@ RawMessageIndex ReadRawMessageIndex(
     return index;
 }
 
+std::vector<MessageIndexEntry> ReadMessagesByNumber(const std::string& dataDir, int folder,
+                                                    size_t first, size_t n) {
+    std::vector<MessageIndexEntry> out;
+    if (n == 0) return out;
+    const int fd = OpenRecordFile(MessageIndexPath(dataDir, folder));
+    if (fd < 0) return out;
+    struct stat st {};
+    const size_t records =
+        fstat(fd, &st) == 0 ? static_cast<size_t>(st.st_size) / kMessageIndexEntrySize : 0;
+    if (first >= records) {  // no more distinct numbers than records
+        close(fd);
+        return out;
+    }
+    // From the nearer end: the first + n smallest numbers, or the records - first greatest (at
+    // least as many as there are distinct numbers from rank first on), each with the position
+    // it was first seen at. A number left out once is never kept later (the bound it missed
+    // only tightens), so a kept number's position is its first.
+    const bool fromTop = records > first && records - first < first + n;
+    const size_t keep = fromTop ? records - first : first + n;
+    std::map<int32_t, size_t> kept;
+    // Distinct numbers counted from the top: a bit per number up to a bound that dense numbers
+    // stay under, a set for the rest.
+    const size_t dense = 4 * records + 1024;
+    std::vector<uint64_t> seen(fromTop ? dense / 64 + 1 : 0);
+    std::unordered_set<int32_t> sparse;
+    ScanRecords(fd, kMessageIndexEntrySize, 0, [&](std::string_view r, size_t i) {
+        const int32_t no = GetInt32(r, 4);
+        if (no < 1) return false;
+        if (fromTop) {
+            if (static_cast<size_t>(no) < dense) seen[static_cast<size_t>(no) / 64] |= uint64_t{1} << (no % 64);
+            else sparse.insert(no);
+        }
+        if (kept.size() < keep) {
+            kept.emplace(no, i);
+            return false;
+        }
+        const auto bound = fromTop ? kept.begin() : std::prev(kept.end());
+        if (fromTop ? no <= bound->first : no >= bound->first) return false;
+        if (kept.emplace(no, i).second) kept.erase(bound);
+        return false;
+    });
+    // The rank of the smallest number kept.
+    size_t rank = 0;
+    if (fromTop) {
+        size_t distinct = sparse.size();
+        for (uint64_t word : seen) distinct += static_cast<size_t>(__builtin_popcountll(word));
+        rank = distinct - kept.size();
+    }
+    std::string bytes;
+    for (const auto& [no, at] : kept) {
+        const size_t k = rank++;
+        if (k < first || k >= first + n) continue;
+        if (ReadBytesAt(fd, at * kMessageIndexEntrySize, kMessageIndexEntrySize, bytes) ==
+            kMessageIndexEntrySize)
+            out.push_back(UnpackMessageIndexEntry(bytes));
+        else
+            out.push_back(MessageIndexEntry());
+    }
+    close(fd);
+    return out;
+}
+
 std::vector<MessageIndexEntry> ReadMessagesAt(const std::string& dataDir, int folder, long first,
                                               long n) {
     std::vector<MessageIndexEntry> out;
@@ -158,21 +222,27 @@ int CountMessages(const std::string& dataDir, int folder) {
 }
 
 int FindMessage(const std::string& dataDir, int folder, int key, int how, MessageIndexEntry& out) {
-    std::string bytes = ReadRecordFile(MessageIndexPath(dataDir, folder), kMessageIndexEntrySize);
-    size_t count = RecordCount(bytes);
+    if (how != kMessageByPosition && how != kMessageByNumber) return -1;
+    const int fd = OpenRecordFile(MessageIndexPath(dataDir, folder));
+    if (fd < 0) return -1;
+    // By position one record is read at its offset; by number the index is scanned in pieces
+    // up to the first record of the number.
+    std::string record;
     if (how == kMessageByPosition) {
-        if (key < 1 || static_cast<size_t>(key) > count) return -1;
-        out = UnpackMessageIndexEntry(RecordAt(bytes, key - 1));
-        return 0;
+        if (key >= 1)
+            ReadBytesAt(fd, static_cast<size_t>(key - 1) * kMessageIndexEntrySize,
+                        kMessageIndexEntrySize, record);
+    } else {
+        ScanRecords(fd, kMessageIndexEntrySize, 0, [&](std::string_view r, size_t) {
+            if (GetInt32(r, 4) != key) return false;
+            record = std::string(r);
+            return true;
+        });
     }
-    if (how != kMessageByNumber) return -1;
-    for (std::string_view r : SplitRecords(bytes, kMessageIndexEntrySize)) {
-        if (GetInt32(r, 4) == key) {
-            out = UnpackMessageIndexEntry(r);
-            return 0;
-        }
-    }
-    return -1;
+    close(fd);
+    if (record.size() != kMessageIndexEntrySize) return -1;
+    out = UnpackMessageIndexEntry(record);
+    return 0;
 }
 
 int FindLastMessage(const std::string& dataDir, int folder, int how, MessageIndexEntry& out) {
@@ -225,8 +295,8 @@ int CountMessageCopies(const std::string& dataDir, int folder, int messageNo) {
 
 int32_t NextMessageNumber(std::string_view bytes) {
     int32_t newNo = 0;
-    for (std::string_view r : SplitRecords(bytes, kMessageIndexEntrySize))
-        newNo = std::max(newNo, GetInt32(r, 4));
+    for (size_t off = 0; off + kMessageIndexEntrySize <= bytes.size(); off += kMessageIndexEntrySize)
+        newNo = std::max(newNo, GetInt32(bytes.substr(off, 8), 4));
     return newNo == INT32_MAX ? -1 : newNo + 1;
 }
 
@@ -238,33 +308,30 @@ bool InsertMessageIn(std::string& bytes, MessageIndexEntry& entry) {
     entry.deleted = 0;
     entry.depth = 0;
     entry.messageNo = newNo;
-    if (parentNo == 0) {
-        entry.threadNo = newNo;
-        bytes += PackMessageIndexEntry(entry);
-        return true;
-    }
-    entry.threadNo = parentNo;
-    enum { kParentNotSeen, kParentSeen, kDone } state = kParentNotSeen;
-    int32_t parentDepth = 0;
-    std::string out;
-    out.reserve(bytes.size() + kMessageIndexEntrySize);
-    auto placeEntry = [&](int32_t depth) {
-        entry.depth = depth;
-        out += PackMessageIndexEntry(entry);
-        state = kDone;
-    };
-    for (std::string_view rec : SplitRecords(bytes, kMessageIndexEntrySize)) {
-        if (state == kParentSeen && GetInt32(rec, 16) <= parentDepth) placeEntry(parentDepth + 1);
-        if (state != kDone && GetInt32(rec, 4) == parentNo) {
-            entry.threadNo = GetInt32(rec, 12);
-            parentDepth = GetInt32(rec, 16);
-            state = kParentSeen;
+    entry.threadNo = parentNo == 0 ? newNo : parentNo;
+    // A reply goes after its parent's subtree: before the first record after the parent that
+    // is no deeper than the parent (a later record of the parent's number before that point
+    // counts as the parent). Without its parent it goes at the end, as the first of a thread.
+    size_t at = bytes.size();
+    if (parentNo != 0) {
+        bool parentSeen = false;
+        int32_t parentDepth = 0;
+        for (size_t off = 0; off < bytes.size(); off += kMessageIndexEntrySize) {
+            const std::string_view rec(bytes.data() + off, kMessageIndexEntrySize);
+            if (parentSeen && GetInt32(rec, 16) <= parentDepth) {
+                at = off;
+                break;
+            }
+            if (GetInt32(rec, 4) == parentNo) {
+                entry.threadNo = GetInt32(rec, 12);
+                parentDepth = GetInt32(rec, 16);
+                parentSeen = true;
+            }
         }
-        out += rec;
+        if (parentSeen) entry.depth = parentDepth + 1;
     }
-    if (state == kParentSeen) placeEntry(parentDepth + 1);
-    else if (state == kParentNotSeen) placeEntry(0);
-    bytes = std::move(out);
+    // In place: a caller that reserved room for the record saves a copy of the index.
+    bytes.insert(at, PackMessageIndexEntry(entry));
     return true;
 }
 

@@ -80,6 +80,15 @@ RawMessageIndex ReadRawMessageIndex(
     const std::string& dataDir, int folder,
     const std::function<void(size_t position, std::string_view record)>& visit);
 
+// The records of the numbers ranked first .. first + n - 1 among the distinct numbers of 1 or
+// more, ascending, each number's first record in file order, from one read of index.dat in
+// pieces; the records are read at their offset from the same open file. Only the numbers
+// between the page and the nearer end of the index are kept (and, from the end, a bit per
+// number), so the caller takes ReadRawMessageIndex for pages far from both ends. index.dat is
+// created empty when missing.
+std::vector<MessageIndexEntry> ReadMessagesByNumber(const std::string& dataDir, int folder,
+                                                    size_t first, size_t n);
+
 // Number of records; 0 when the file cannot be opened. Creates an empty index.dat when missing.
 int CountMessages(const std::string& dataDir, int folder);
 

@@ -102,10 +102,9 @@ int ClearReadMarks(const std::string& dataDir, int folder, int messageNo) {
 
 int CountUnread(const std::string& dataDir, int folder, const std::string& userId) {
     if (FindNoReadEntry(dataDir, folder, userId) > 0) return 0;
-    UnreadSummary summary;
-    if (UnreadSummaryOf(dataDir, folder, summary) != 0) return -1;
-    const auto it = summary.marks.find(userId);
-    return static_cast<int>(summary.records - (it == summary.marks.end() ? 0 : it->second));
+    long records = 0, marks = 0;
+    if (UnreadSummaryMarksOf(dataDir, folder, userId, records, marks) != 0) return -1;
+    return static_cast<int>(records - marks);
 }
 
 void PutReadMarkIn(std::string& bytes, const ReadMark& mark) {

@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -94,38 +96,46 @@ int32_t IssueSession(const std::string& dataDir, const std::string& userId, bool
     reused = false;
     DataLock lock(dataDir);
     const std::string path = DataFilePath(dataDir, kSessionFile);
-    std::string all;
-    if (!ReadRecordFile(path, kSessionRecordSize, all)) return -1;
-    const std::vector<std::string_view> records = SplitRecords(all, kSessionRecordSize);
     SessionRecord rec;
     rec.USER_ID = userId;
     rec.REMOTE_ADDR = SessionEnvValue("REMOTE_ADDR");
     rec.HTTP_USER_AGENT = SessionEnvValue("HTTP_USER_AGENT");
     const std::string id = StoredUser(PackSessionRecord(rec));  // as it is stored
-    long own = -1;  // the user's first record
-    for (size_t i = 0; i < records.size() && own < 0; ++i)
-        if (StoredUser(records[i]) == id) own = static_cast<long>(i);
-    if (reuse && own >= 0) {
-        const int32_t key = GetInt32(records[static_cast<size_t>(own)], kSessionKeyOffset);
-        if (key >= 1) {
-            reused = true;
-            return key;
+    // One scan in pieces: the keys every record holds and the user's first record.
+    int fd = OpenRecordFile(path);
+    if (fd < 0) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);  // a read-only file is still read
+    if (fd < 0) return -1;
+    std::vector<int32_t> keys;
+    long own = -1;
+    int32_t ownKey = 0;
+    const size_t count = ScanRecords(fd, kSessionRecordSize, 0, [&](std::string_view r, size_t i) {
+        keys.push_back(GetInt32(r, kSessionKeyOffset));
+        if (own < 0 && StoredUser(r) == id) {
+            own = static_cast<long>(i);
+            ownKey = keys.back();
         }
-    }
-    auto held = [&](int32_t key) {
-        for (std::string_view r : records)
-            if (GetInt32(r, kSessionKeyOffset) == key) return true;
         return false;
-    };
+    });
+    // A read that stopped short of the file's records must not place the record over another.
+    struct stat st {};
+    const bool whole = fstat(fd, &st) == 0 &&
+                       count == static_cast<size_t>(st.st_size) / kSessionRecordSize;
+    close(fd);
+    if (!whole) return -1;
+    if (reuse && own >= 0 && ownKey >= 1) {
+        reused = true;
+        return ownKey;
+    }
+    std::sort(keys.begin(), keys.end());
     int32_t key = -1;
     for (int draws = 0;; ++draws) {
         if (draws >= maxDraws) return -1;
         key = DrawSessionKey();
         if (key < 0) return -1;
-        if (!held(key)) break;
+        if (!std::binary_search(keys.begin(), keys.end(), key)) break;
     }
     rec.key = key;
-    const size_t at = own >= 0 ? static_cast<size_t>(own) : records.size();
+    const size_t at = own >= 0 ? static_cast<size_t>(own) : count;
     if (WriteAt(dataDir, path, static_cast<long>(at * kSessionRecordSize), PackSessionRecord(rec)) != 0)
         return -1;
     return key;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -160,8 +161,13 @@ std::string FormatUnreadSummary(const UnreadSummary& s) {
     return text;
 }
 
-bool ParseUnreadSummary(const std::string& bytes, UnreadSummary& out) {
+namespace {
+
+// ParseUnreadSummary; with only, the marks of that reader alone are taken (the others' lines
+// are checked as they stand, their ids not unpacked).
+bool ParseSummary(const std::string& bytes, UnreadSummary& out, const std::string* only) {
     out = UnreadSummary();
+    const std::string onlyText = only ? EscapeId(*only) : std::string();
     // The last line holds the hash of everything before it.
     const size_t endAt = bytes.rfind("end ");
     if (endAt == std::string::npos || bytes.size() != endAt + 4 + 16 + kLineEnd.size() ||
@@ -171,33 +177,66 @@ bool ParseUnreadSummary(const std::string& bytes, UnreadSummary& out) {
     std::snprintf(hash, sizeof hash, "%016" PRIx64, Fnv1a(std::string_view(bytes).substr(0, endAt)));
     if (bytes.compare(endAt + 4, 16, hash) != 0) return false;
 
-    std::vector<std::string_view> lines;
+    // Line by line, without copies: the header, the stamp, the record count, then the marks,
+    // which come in the order of their ids as they were written.
     std::string_view rest(bytes.data(), endAt);
-    while (!rest.empty()) {
+    auto nextLine = [&](std::string_view& line) {
         const size_t e = rest.find(kLineEnd);
         if (e == std::string_view::npos) return false;
-        lines.push_back(rest.substr(0, e));
+        line = rest.substr(0, e);
         rest.remove_prefix(e + kLineEnd.size());
-    }
-    if (lines.size() < 3 || lines[0] != kHeader) return false;
+        return true;
+    };
+    auto number = [](std::string_view text, long& value) {
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        return ec == std::errc() && end == text.data() + text.size();
+    };
+    std::string_view line;
+    if (!nextLine(line) || line != kHeader || !nextLine(line)) return false;
     UnreadSummaryStamp& t = out.stamp;
-    const std::string stampLine(lines[1]);
+    const std::string stampLine(line);
     if (std::sscanf(stampLine.c_str(),
                     "stamp %" SCNd64 " %" SCNd64 " %" SCNd64 " %" SCNd64 " %" SCNd64 " %" SCNd64
                     " %" SCNd64 " %" SCNd64 " %" SCNd64 " %" SCNd64,
                     &t.dirSec, &t.dirNsec, &t.indexIno, &t.indexSize, &t.indexSec, &t.indexNsec,
                     &t.listIno, &t.listSize, &t.listSec, &t.listNsec) != 10)
         return false;
-    if (lines[2].substr(0, 8) != "records ") return false;
-    out.records = std::strtol(std::string(lines[2].substr(8)).c_str(), nullptr, 10);
+    if (!nextLine(line) || line.substr(0, 8) != "records " || !number(line.substr(8), out.records))
+        return false;
     std::string id;
-    for (size_t i = 3; i < lines.size(); ++i) {
-        const size_t space = lines[i].find(' ');
-        if (space == std::string_view::npos || !UnescapeId(lines[i].substr(space + 1), id))
-            return false;
-        out.marks[id] += std::strtol(std::string(lines[i].substr(0, space)).c_str(), nullptr, 10);
+    while (!rest.empty()) {
+        if (!nextLine(line)) return false;
+        const size_t space = line.find(' ');
+        long n = 0;
+        if (space == std::string_view::npos || !number(line.substr(0, space), n)) return false;
+        if (only) {  // ids are written one way only, so the written forms compare
+            if (line.substr(space + 1) == onlyText) out.marks[*only] += n;
+            continue;
+        }
+        if (!UnescapeId(line.substr(space + 1), id)) return false;
+        if (out.marks.empty() || std::prev(out.marks.end())->first < id)
+            out.marks.emplace_hint(out.marks.end(), id, n);
+        else
+            out.marks[id] += n;
     }
     return true;
+}
+
+// LoadUnreadSummary, with only as for ParseSummary.
+int LoadSummary(const std::string& dataDir, int folder, UnreadSummary& out,
+                const std::string* only) {
+    std::string bytes;
+    if (!ReadWholeFile(UnreadSummaryPath(dataDir, folder), bytes) || !ParseSummary(bytes, out, only))
+        return -1;
+    UnreadSummaryStamp now;
+    if (!TakeUnreadSummaryStamp(dataDir, folder, now) || !(now == out.stamp)) return -1;
+    return 0;
+}
+
+}  // namespace
+
+bool ParseUnreadSummary(const std::string& bytes, UnreadSummary& out) {
+    return ParseSummary(bytes, out, nullptr);
 }
 
 int CountUnreadSummary(const std::string& dataDir, int folder, UnreadSummary& out,
@@ -234,12 +273,7 @@ int CountUnreadSummary(const std::string& dataDir, int folder, UnreadSummary& ou
 }
 
 int LoadUnreadSummary(const std::string& dataDir, int folder, UnreadSummary& out) {
-    std::string bytes;
-    if (!ReadWholeFile(UnreadSummaryPath(dataDir, folder), bytes) || !ParseUnreadSummary(bytes, out))
-        return -1;
-    UnreadSummaryStamp now;
-    if (!TakeUnreadSummaryStamp(dataDir, folder, now) || !(now == out.stamp)) return -1;
-    return 0;
+    return LoadSummary(dataDir, folder, out, nullptr);
 }
 
 int RebuildUnreadSummary(const std::string& dataDir, int folder) {
@@ -257,6 +291,18 @@ int UnreadSummaryOf(const std::string& dataDir, int folder, UnreadSummary& out) 
     // The count stands even when it cannot be stored (a read-only folder, say).
     UnreadSummary stored = out;
     StoreSummary(dataDir, folder, stored);
+    return 0;
+}
+
+int UnreadSummaryMarksOf(const std::string& dataDir, int folder, const std::string& readerId,
+                         long& records, long& marks) {
+    UnreadSummary summary;
+    if (LoadSummary(dataDir, folder, summary, &readerId) != 0 &&
+        UnreadSummaryOf(dataDir, folder, summary) != 0)
+        return -1;
+    records = summary.records;
+    const auto it = summary.marks.find(readerId);
+    marks = it == summary.marks.end() ? 0 : it->second;
     return 0;
 }
 

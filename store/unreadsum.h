@@ -78,6 +78,11 @@ int RebuildUnreadSummary(const std::string& dataDir, int folder);
 // 0, or -1 when it can be neither loaded nor counted.
 int UnreadSummaryOf(const std::string& dataDir, int folder, UnreadSummary& out);
 
+// The record count and the marks of one reader, as UnreadSummaryOf gives them; a trusted stored
+// summary is read without unpacking the other readers' lines. 0, or -1 as UnreadSummaryOf.
+int UnreadSummaryMarksOf(const std::string& dataDir, int folder, const std::string& readerId,
+                         long& records, long& marks);
+
 // A change of a folder's files, bracketed: the constructor takes the data lock and loads the
 // summary while it still describes the files; the operation then changes the files and tells
 // the changes of the counts; the destructor stores the summary with the new stamp. When the

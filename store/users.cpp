@@ -4,6 +4,9 @@
 #include "store/recordfile.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <cstdio>
 #include <unistd.h>
 #include <unordered_map>
@@ -23,6 +26,50 @@ bool LoadUserFile(const std::string& dataDir, std::string_view name, std::string
     close(fd);
     return true;
 }
+
+}  // namespace
+
+bool ScanUserLines(const std::string& dataDir,
+                   const std::function<bool(std::string_view line)>& visit) {
+    const std::string path = DataFilePath(dataDir, kUserFile);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        std::string none;
+        return LoadUserFile(dataDir, kUserFile, none);  // created empty when missing
+    }
+    // Complete lines are handed on from each piece; the rest waits for the next one. Lines are
+    // split exactly as in the whole file: every line starts after a line end either way.
+    constexpr size_t kPiece = 65536;
+    std::string buffer;
+    buffer.reserve(2 * kPiece);
+    size_t kept = 0;
+    bool ok = true, stopped = false;
+    while (!stopped) {
+        buffer.resize(kept + kPiece);
+        const ssize_t n = read(fd, buffer.data() + kept, kPiece);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        const size_t size = kept + static_cast<size_t>(n);
+        const size_t lf = std::string_view(buffer.data(), size).rfind('\n');
+        if (lf == std::string_view::npos) {
+            kept = size;
+            continue;
+        }
+        for (std::string_view line : SplitTextLines(std::string_view(buffer.data(), lf + 1)))
+            if ((stopped = visit(line))) break;
+        kept = size - (lf + 1);
+        std::memmove(buffer.data(), buffer.data() + lf + 1, kept);
+    }
+    close(fd);
+    if (!ok) return false;
+    if (!stopped)
+        for (std::string_view line : SplitTextLines(std::string_view(buffer.data(), kept)))
+            if (visit(line)) break;
+    return true;
+}
+
+namespace {
 
 // A line of user.mst with its 12 fields, or (forList) a line of the list files, which leave
 // out WRITE_MODE and PICFILE.
@@ -247,30 +294,39 @@ int ParseUserLine(std::string_view line, UserRecord& out) {
 
 std::string FormatUserLine(const UserRecord& u) { return FormatLine(u, false); }
 
+namespace {
+
+// FindUser's test of one line against the upper-cased id: the line is unpacked only when its id
+// matches, and counts only when well-formed; then out holds the user and id the id as stored.
+bool MatchUserLine(std::string_view line, std::string& id, UserRecord& out) {
+    const size_t comma = line.find(',');
+    if (comma == std::string_view::npos) return false;
+    std::string upper = CutToSlot(line.substr(0, comma), kUserIdSize);
+    UpperCaseId(upper);
+    if (upper != id) return false;
+    UserRecord u;
+    if (ParseUserLine(line, u) != 0) return false;
+    id = u.USER_ID;
+    out = std::move(u);
+    return true;
+}
+
+}  // namespace
+
 int FindUser(const std::string& dataDir, std::string& id, UserRecord& out) {
-    std::string bytes;
-    if (!LoadUserFile(dataDir, kUserFile, bytes)) {
-        UpperCaseId(id);
+    UpperCaseId(id);
+    bool found = false;
+    if (!ScanUserLines(dataDir, [&](std::string_view line) {
+            return found = MatchUserLine(line, id, out);
+        }))
         return -1;
-    }
-    return FindUserIn(bytes, id, out);
+    return found ? 0 : -1;
 }
 
 int FindUserIn(std::string_view bytes, std::string& id, UserRecord& out) {
     UpperCaseId(id);
-    for (std::string_view line : SplitTextLines(bytes)) {
-        // The id is compared before the line is unpacked; only well-formed lines count.
-        const size_t comma = line.find(',');
-        if (comma == std::string_view::npos) continue;
-        std::string upper = CutToSlot(line.substr(0, comma), kUserIdSize);
-        UpperCaseId(upper);
-        if (upper != id) continue;
-        UserRecord u;
-        if (ParseUserLine(line, u) != 0) continue;
-        id = u.USER_ID;
-        out = std::move(u);
-        return 0;
-    }
+    for (std::string_view line : SplitTextLines(bytes))
+        if (MatchUserLine(line, id, out)) return 0;
     return -1;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,12 @@ std::string FormatUserLine(const UserRecord& user);
 
 // Upper-cases the ASCII letters a to z in place, stepping over two-byte characters.
 void UpperCaseId(std::string& id);
+
+// Calls visit for the lines of user.mst as SplitTextLines gives them from the whole file, read
+// in pieces into one small buffer, until visit returns true. A missing file is created empty.
+// false when the file can be neither read nor created.
+bool ScanUserLines(const std::string& dataDir,
+                   const std::function<bool(std::string_view line)>& visit);
 
 // The first well-formed user whose id equals id when the letters a to z of both are taken as
 // A to Z. id is upper-cased in place and, on success, replaced by the id as stored (which

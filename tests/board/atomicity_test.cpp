@@ -37,6 +37,7 @@
 #include "store/journal.h"
 #include "store/messages.h"
 #include "store/recordfile.h"
+#include "store/unreadsum.h"
 #include "tests/testutil.h"
 
 namespace {
@@ -440,7 +441,9 @@ std::string CheckPeople(const AtomicityTest& t) {
 
 // What must hold whenever no run is under way: every record file whole, every message with its
 // own body (title and body are written as one), its writer's read mark, and as many attachment
-// records as its count says, each naming a file that is there. "" when all holds.
+// records as its count says, each naming a file that is there; an unread summary that is
+// trusted agrees with a fresh count (it is then stored, for the next runs to follow). "" when
+// all holds.
 std::string Check(const AtomicityTest& t) {
     CompletePendingChange(t.data);
     if (fs::exists(t.data + "board.journal")) return "journal left";
@@ -465,6 +468,14 @@ std::string Check(const AtomicityTest& t) {
         }
         if (count != e.attachCount) return "attachment count of " + m;
     }
+    UnreadSummary kept, counted;
+    if (CountUnreadSummary(t.data, 1, counted, false) != 0) return "marks unreadable";
+    if (LoadUnreadSummary(t.data, 1, kept) == 0) {
+        std::erase_if(kept.marks, [](const auto& p) { return p.second == 0; });
+        if (kept.records != counted.records || kept.marks != counted.marks)
+            return "unread summary trusted but wrong";
+    }
+    UnreadSummaryOf(t.data, 1, kept);
     return CheckPeople(t);
 }
 

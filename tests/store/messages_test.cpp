@@ -364,3 +364,42 @@ TEST_F(MessageIndex, NoNumberPastTheGreatest) {
 }
 
 }  // namespace
+
+// A page by number found keeping only the numbers between it and the nearer end equals the
+// slice of the whole index sorted by number (first record of each number of 1 or more),
+// counted from either end: numbers out of order, repeated, 0 and negative, sparse and dense,
+// and pages at, across and past the end.
+TEST_F(MessageIndex, PagesByNumberAreSlicesOfTheSortedIndex) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 6; ++round) {
+        std::string bytes;
+        const int records = round == 0 ? 0 : 50 + static_cast<int>(rng() % 900);
+        for (int i = 0; i < records; ++i) {
+            MessageIndexEntry e;
+            e.folderNo = 1;
+            const int32_t spread = round % 3 == 0 ? 60 : round % 3 == 1 ? 5000 : 2000000000;
+            e.messageNo = static_cast<int32_t>(rng() % spread) - 3;
+            e.WRITE_TITLE = "r" + std::to_string(i);  // tells copies of a number apart
+            bytes += PackMessageIndexEntry(e);
+        }
+        WriteFileBytes(Index(), bytes + "partial");
+        std::vector<MessageIndexEntry> sorted;
+        for (const MessageIndexEntry& e : ReadMessageIndex(dir_, 1))
+            if (e.messageNo >= 1) sorted.push_back(e);
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [](const auto& a, const auto& b) { return a.messageNo < b.messageNo; });
+        sorted.erase(std::unique(sorted.begin(), sorted.end(),
+                                 [](const auto& a, const auto& b) { return a.messageNo == b.messageNo; }),
+                     sorted.end());
+        const size_t last = (static_cast<size_t>(records) + 59) / 20 * 20 - 20;  // last page + 40
+        for (size_t first : {size_t{0}, size_t{20}, size_t{40}, size_t{580}, last - 80, last - 60,
+                             last - 40, last - 20}) {
+            std::vector<std::string> want, got;
+            for (size_t k = first; k < sorted.size() && k < first + 20; ++k)
+                want.push_back(PackMessageIndexEntry(sorted[k]));
+            for (const MessageIndexEntry& e : ReadMessagesByNumber(dir_, 1, first, 20))
+                got.push_back(PackMessageIndexEntry(e));
+            EXPECT_EQ(got, want) << "round " << round << " first " << first;
+        }
+    }
+}

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "store/bodies.h"
+#include "store/messagechange.h"
 #include "store/messages.h"
 #include "store/readmarks.h"
 #include "store/recordfile.h"
@@ -61,18 +62,20 @@ void ReplaceExternally(const std::string& path, const std::string& bytes) {
     fs::rename(path + ".ext", path);
 }
 
-// Random sequences of every operation that changes messages, read marks or no-read lists,
-// mixed with replacements of the folder's files behind the board's back: after each step the
-// count of every user equals the literal count, and the stored summary, when trusted, equals a
-// fresh count.
+// Random sequences of every operation that changes messages, read marks or no-read lists
+// (the single-file writes and the all-or-nothing post, edit and removal), mixed with
+// replacements of the folder's files behind the board's back: after each step the count of
+// every user equals the literal count, and the stored summary, when trusted, equals a fresh
+// count. The board's own changes leave the summary trusted, so their deltas are what is checked.
 TEST(UnreadSummary, CountsFollowEveryChangeAndExternalReplacement) {
-    const std::vector<std::string> users = {"A", "B", "CC", "ABCDEFGHIJKLMNOPQRSTUVW"};
+    const std::vector<std::string> users = {"A", "B", "CC", "ABCDEFGHIJKLMNOPQRSTUVW", "D E%"};
     std::mt19937 rng(7);
     auto pick = [&](const std::vector<std::string>& v) { return v[rng() % v.size()]; };
     for (int sequence = 0; sequence < 12; ++sequence) {
         TempDir tmp("unreadsum");
         const std::string dir = tmp.path;
         ASSERT_EQ(EnsureFolderDir(dir, 1), 0);
+        ASSERT_EQ(CountUnread(dir, 1, "A"), 0);  // the summary, stored for the changes to follow
         auto number = [&] {  // a message number that may or may not exist
             const int count = CountMessages(dir, 1);
             return 1 + static_cast<int>(rng() % static_cast<unsigned>(count + 2));
@@ -80,7 +83,11 @@ TEST(UnreadSummary, CountsFollowEveryChangeAndExternalReplacement) {
         for (int step = 0; step < 60; ++step) {
             const std::string user = pick(users);
             std::string what;
-            switch (rng() % 12) {
+            UnreadSummary trusted;
+            // A change the board makes keeps a trusted summary trusted (a count that found the
+            // user on the no-read list may have left an untrusted one).
+            bool own = LoadUnreadSummary(dir, 1, trusted) == 0;
+            switch (rng() % 15) {
             case 0: case 1: {
                 MessageIndexEntry e;
                 e.folderNo = 1;
@@ -117,6 +124,7 @@ TEST(UnreadSummary, CountsFollowEveryChangeAndExternalReplacement) {
                 if (rng() % 3 == 0) fs::remove(path);
                 else ReplaceExternally(path, MarkRecord(1, pick(users)) + MarkRecord(2, user));
                 what = "external marks";
+                own = false;
                 break;
             }
             case 11: {  // another program (a restore) replaces the index or the no-read list
@@ -128,8 +136,32 @@ TEST(UnreadSummary, CountsFollowEveryChangeAndExternalReplacement) {
                     ReplaceExternally(NoReadListPath(dir, 1), pick(users) + "\r\n");
                 }
                 what = "external index or list";
+                own = false;
                 break;
             }
+            case 12: {
+                MessageIndexEntry e;
+                e.folderNo = 1;
+                e.messageNo = rng() % 3 == 0 ? 0 : number();
+                e.userId = user;
+                CommitNewMessage(dir, e, "body", {});
+                what = "post";
+                break;
+            }
+            case 13: {
+                MessageIndexEntry e;
+                if (FindMessage(dir, 1, number(), kMessageByNumber, e) == 0) {
+                    e.userId = user;
+                    ASSERT_EQ(CommitEditedMessage(dir, e, "edited", {}, {}), 0);
+                }
+                what = "edit";
+                break;
+            }
+            case 14: CommitMessageRemoval(dir, 1, number()); what = "removal"; break;
+            }
+            if (own) {
+                ASSERT_EQ(LoadUnreadSummary(dir, 1, trusted), 0)
+                    << "sequence " << sequence << " step " << step << " (" << what << ")";
             }
             for (const std::string& u : users)
                 ASSERT_EQ(CountUnread(dir, 1, u), LiteralCountUnread(dir, u))

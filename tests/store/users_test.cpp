@@ -286,3 +286,38 @@ TEST(Users, AppendsSurviveConcurrentRewrites) {
     EXPECT_EQ(all[0].USER_ID, "Base");
     for (int k = 0; k < kUsers; ++k) EXPECT_EQ(all[k + 1].USER_ID, "U" + std::to_string(k));
 }
+
+// The lines read in pieces are the lines of the whole file, wherever the pieces end: long
+// lines cut in pieces of the line buffer, CR LF and bare LF, a CR ending the file, and the
+// scan stopping at the first match.
+TEST(Users, ScannedLinesAreTheLinesOfTheWholeFile) {
+    std::mt19937 rng(3);
+    for (int round = 0; round < 20; ++round) {
+        UserDir d;
+        std::string bytes;
+        while (bytes.size() < 200000) {
+            const size_t length = rng() % 4 == 0 ? 900 + rng() % 2200 : rng() % 120;
+            bytes += std::string(length, static_cast<char>('a' + rng() % 26));
+            bytes += rng() % 2 ? "\r\n" : "\n";
+        }
+        if (round % 2) bytes += "last\r";
+        else bytes += std::string(rng() % 3000, 'z');
+        d.Write("user.mst", bytes);
+        std::vector<std::string> scanned;
+        ASSERT_TRUE(ScanUserLines(d.path, [&](std::string_view line) {
+            scanned.emplace_back(line);
+            return false;
+        }));
+        std::vector<std::string> whole;
+        for (std::string_view line : SplitTextLines(bytes)) whole.emplace_back(line);
+        ASSERT_EQ(scanned, whole) << "round " << round;
+    }
+    UserDir d;
+    d.Write("user.mst", Line("first") + Line("second") + Line("third"));
+    int visited = 0;
+    ASSERT_TRUE(ScanUserLines(d.path, [&](std::string_view line) {
+        ++visited;
+        return line.starts_with("second");
+    }));
+    EXPECT_EQ(visited, 2);
+}
