@@ -105,20 +105,42 @@ const UserRecord* NamedUser(Run& run, const std::string& id) {
     }
     std::string key = id;
     UpperCaseId(key);
+    // The id field of a line as the readers cut it, and as FindUser compares it.
+    const auto idOf = [](std::string_view line, bool upper) {
+        std::string first = CutToSlot(line.substr(0, line.find(',')), kUserIdSize);
+        if (upper) UpperCaseId(first);
+        return first;
+    };
+    if (!c.userLinesIndexed && !c.named.empty()) {
+        for (size_t k = 0; k < c.userLines.size(); ++k) {
+            if (c.userLines[k].find(',') == std::string_view::npos) continue;
+            c.userLinesById[idOf(c.userLines[k], false)].push_back(k);
+            c.userLinesByKey[idOf(c.userLines[k], true)].push_back(k);
+        }
+        c.userLinesIndexed = true;
+    }
     // Exact first (the common case), then as FindUser compares; only well-formed lines count.
     const UserRecord* found = nullptr;
+    const auto take = [&](std::string_view line) {
+        auto user = std::make_unique<UserRecord>();
+        if (ParseUserLine(line, *user) != 0) return false;
+        found = user.get();
+        c.namedUsers.push_back(std::move(user));
+        return true;
+    };
     for (int pass = 0; pass < 2 && found == nullptr; ++pass) {
+        if (c.userLinesIndexed) {
+            const auto& lines = pass == 0 ? c.userLinesById : c.userLinesByKey;
+            const auto it = lines.find(pass == 0 ? id : key);
+            if (it == lines.end()) continue;
+            for (size_t k : it->second)
+                if (take(c.userLines[k])) break;
+            continue;
+        }
         for (std::string_view line : c.userLines) {
-            const size_t comma = line.find(',');
-            if (comma == std::string_view::npos) continue;
-            std::string first = CutToSlot(line.substr(0, comma), kUserIdSize);
-            if (pass == 1) UpperCaseId(first);
-            if (first != (pass == 0 ? id : key)) continue;
-            auto user = std::make_unique<UserRecord>();
-            if (ParseUserLine(line, *user) != 0) continue;
-            found = user.get();
-            c.namedUsers.push_back(std::move(user));
-            break;
+            if (line.find(',') == std::string_view::npos) continue;
+            if (idOf(line, pass == 1) != (pass == 0 ? id : key)) continue;
+            if (take(line)) break;
         }
     }
     c.named.emplace(id, found);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "cgi/output.h"
@@ -51,6 +52,10 @@ struct RunCache {
     bool userBytesLoaded = false;
     std::string userBytes;                     // user.mst as read, for looking up named users
     std::vector<std::string_view> userLines;   // its lines
+    // Line numbers by stored id and by id as FindUser compares it, made once a page names a
+    // second user, so that pages naming many writers do not scan user.mst once for each.
+    std::unordered_map<std::string, std::vector<size_t>> userLinesById, userLinesByKey;
+    bool userLinesIndexed = false;
     std::map<std::string, const UserRecord*> named;  // id asked for -> user (nullptr: none)
     std::vector<std::unique_ptr<UserRecord>> namedUsers;
 };
