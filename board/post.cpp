@@ -32,6 +32,8 @@ constexpr size_t kTitleCapacity = 82;
 constexpr size_t kUploadCapacity = 1000;
 constexpr size_t kKeepBoxCapacity = 20;
 constexpr size_t kAttachmentNameSlot = 252;
+// The name a stored attachment is kept under while a file of the same name replaces it.
+constexpr char kAsideSuffix[] = ".OLD";
 
 // dir + name, as the request decoder places upload temporary files.
 std::string WorkPath(const std::string& dir, const std::string& name) {
@@ -366,21 +368,40 @@ int SaveMessage(Run& run) {
     std::vector<int> dropSlots;
     std::vector<std::string> placed;  // new files, taken away when the change is not made
     // Stored files the edit replaces under another name or drops: no entry names them once the
-    // change is made, so they go then (a file replaced under its own name is overwritten). A
-    // stored name that could reach outside its slot directory is never removed.
+    // change is made, so they go then. A file replaced under its own name keeps a second name
+    // until then, and comes back under its own when the change is not made. A stored name that could
+    // reach outside its slot directory is never removed.
     std::vector<std::string> released;
+    std::vector<std::pair<std::string, std::string>> aside;  // (kept as, stored name)
     const auto release = [&](const SlotRequest& s, const std::string& slotDir) {
         if (AttachmentFileName(s.existingName) == s.existingName)
             released.push_back(slotDir + "/" + s.existingName);
     };
     const auto takeBack = [&] {
         for (const std::string& p : placed) FsUnlink(p.c_str());
+        for (const auto& [kept, stored] : aside) {
+            // When the stored name still holds the file, the rename does nothing (both names
+            // are one file) and the second name goes; otherwise it brings the file back.
+            FsRename(kept.c_str(), stored.c_str());
+            FsUnlink(kept.c_str());
+        }
     };
     for (int i = 1; i <= static_cast<int>(slots.size()); ++i) {
         const SlotRequest& s = slots[i - 1];
         const std::string slotDir = messageDir + "/" + std::to_string(i);
         if (s.Replaces()) {
             const std::string target = slotDir + "/" + s.fileName;
+            if (s.existing && s.existingName == s.fileName && FileExists(target)) {
+                // A second name for the stored file, so that the stored name always has one.
+                const std::string kept = target + kAsideSuffix;
+                FsUnlink(kept.c_str());  // left by a killed run
+                if (FsLink(target.c_str(), kept.c_str()) != 0) {
+                    takeBack();
+                    return kPostNotStored;
+                }
+                aside.emplace_back(kept, target);
+                released.push_back(kept);
+            }
             if (MakeDirectory(folderDir) != 0 || MakeDirectory(messageDir) != 0 ||
                 MakeDirectory(slotDir) != 0 || MoveFile(s.tempPath, target) != 0) {
                 takeBack();

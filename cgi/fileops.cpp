@@ -53,6 +53,7 @@ int FsFsync(int fd) { return Failing() ? -1 : ::fsync(fd); }
 int FsRename(const char* from, const char* to) { return Failing() ? -1 : ::rename(from, to); }
 int FsMkdir(const char* path, mode_t mode) { return Failing() ? -1 : ::mkdir(path, mode); }
 int FsUnlink(const char* path) { return Failing() ? -1 : ::unlink(path); }
+int FsLink(const char* from, const char* to) { return Failing() ? -1 : ::link(from, to); }
 
 void SetFileFault(long n, int error) {
     gCalls = 0;

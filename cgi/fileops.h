@@ -16,6 +16,7 @@ int FsFsync(int fd);
 int FsRename(const char* from, const char* to);
 int FsMkdir(const char* path, mode_t mode);
 int FsUnlink(const char* path);
+int FsLink(const char* from, const char* to);
 
 // For tests: from now on, the n-th call (from 1) of the functions above fails with error
 // (ENOSPC, EIO, ...) without doing anything; 0 turns the fault off. Calls are counted from

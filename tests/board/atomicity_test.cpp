@@ -178,6 +178,15 @@ TEST_F(AtomicityTest, EveryFailingFileOperationLeavesTheDataWhollyBeforeOrAfter)
              t.Upload(3, "three.txt");                           // added
              return SaveMessage(*t.run);
          }},
+        {"edit replacing an attachment under its own name",
+         [](AtomicityTest& t) { ASSERT_EQ(t.Post("First"), 0); },
+         [](AtomicityTest& t) {
+             t.Start("EDITMSG", 1, "Edited");
+             t.run->fields.push_back({"ADD_FILE2", "ON", true});
+             t.Upload(1, "one.txt");
+             std::ofstream(t.work + "/CGI1", std::ios::binary) << "new content";
+             return SaveMessage(*t.run);
+         }},
         {"delete", [](AtomicityTest& t) { ASSERT_EQ(t.Post("First"), 0); },
          [](AtomicityTest& t) {
              t.Start("", 1, "");
@@ -241,10 +250,12 @@ TEST_F(AtomicityTest, EveryFailingFileOperationLeavesTheDataWhollyBeforeOrAfter)
             ++failed;
             ++states;
             // An attachment file the change released is removed after it is made; when that
-            // removal fails the file stays behind, named by no entry.
+            // removal fails the file stays behind, named by no entry (one replaced under its
+            // own name as it was moved aside).
             Snapshot leftover = after;
             for (const auto& [k, v] : before)
                 if (k.starts_with("add/") && !after.count(k)) leftover[k] = v;
+                else if (k.starts_with("add/") && after.at(k) != v) leftover[k + ".OLD"] = v;
             const bool whole = (now == before && code != 0) ||
                                (code == 0 && (now == after || now == leftover));
             if (!whole) ++mixed;
