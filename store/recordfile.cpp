@@ -5,9 +5,9 @@
 #include "store/journal.h"
 
 #include <algorithm>
-#include <cstring>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -154,11 +154,25 @@ bool WriteAll(int fd, std::string_view bytes, off_t offset = -1) {
 
 bool ReadAll(int fd, std::string& bytes) {
     bytes.clear();
+    // Most record files a page reads are small (read marks, bodies): one read takes them whole,
+    // and a short read of a regular file is its end.
+    char first[16384];
+    ssize_t head;
+    do {
+        head = read(fd, first, sizeof first);
+    } while (head < 0 && errno == EINTR);
+    if (head < 0) return false;
+    if (static_cast<size_t>(head) < sizeof first) {
+        bytes.assign(first, static_cast<size_t>(head));
+        return true;
+    }
     struct stat st;
-    // Straight into the string up to the size the file has now, then whatever it grew by.
-    const size_t size = fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+    // Then straight into the string up to the size the file has now, then whatever it grew by.
+    const size_t size = fstat(fd, &st) == 0 && st.st_size > head ? static_cast<size_t>(st.st_size)
+                                                                  : sizeof first;
     bytes.resize(size);
-    size_t got = 0;
+    std::memcpy(bytes.data(), first, sizeof first);
+    size_t got = sizeof first;
     while (got < size) {
         ssize_t n = read(fd, bytes.data() + got, size - got);
         if (n < 0 && errno == EINTR) continue;
