@@ -30,7 +30,12 @@ void ShowOperatorRefusal(Run& run, const std::string& heading, bool boardBody) {
                  HtmlEscape(run.settings.CG_FILE_WEB_PATH).c_str(),
                  HtmlEscape(run.settings.BACK_GIF).c_str());
     o << heading;
-    o.Printf("%s\n", run.msg(3).c_str());
+    WriteRefusalTail(run);
+}
+
+void WriteRefusalTail(Run& run) {
+    Output& o = run.out;
+    o << run.msg(3) << "\n";
     o << "<FORM>\n";
     o.Printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"history.back()\">\n",
              run.msg(4).c_str());

@@ -14,3 +14,5 @@ void ShowResultPage(Run& run, const std::string& title, const std::string& text)
 // the page writes before its level test (markup, may be empty), message 3 and a back button
 // labelled message 4.
 void ShowOperatorRefusal(Run& run, const std::string& heading = "", bool boardBody = false);
+// The end of every refusal: message 3, a back button, and the closing tags.
+void WriteRefusalTail(Run& run);

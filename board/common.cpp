@@ -2,21 +2,15 @@
 
 #include <algorithm>
 
+#include "app/result.h"
 #include "app/session.h"
 #include "cgi/html.h"
 #include "cgi/request.h"
 #include "store/recordfile.h"
 
 void WriteRefusalBody(Run& run) {
-    Output& o = run.out;
     WriteBackgroundBody(run);
-    o << run.msg(3) << "\n";
-    o << "<FORM>\n";
-    o.Printf("<INPUT TYPE=\"button\" VALUE=\"%s\" onClick=\"history.back()\">\n",
-             run.msg(4).c_str());
-    o << "</FORM>\n"
-      << "</BODY>\n"
-      << "</HTML>\n";
+    WriteRefusalTail(run);
 }
 
 void WriteFolderBodyTag(Run& run, int folderNo, const FolderSettings& settings) {

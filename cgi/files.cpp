@@ -29,6 +29,18 @@ static bool WriteAll(int fd, const char* data, size_t size) {
     return true;
 }
 
+// Writes what is left of the open file to out, then closes it.
+static void CopyToOutput(int fd, Output& out) {
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        out.Write(std::string_view(buf, static_cast<size_t>(n)));
+    }
+    ::close(fd);
+}
+
 void SendDownload(Output& out, const std::string& dir, const std::string& name) {
     std::string shown;
     for (char c : name)
@@ -40,14 +52,7 @@ void SendDownload(Output& out, const std::string& dir, const std::string& name) 
     do fd = ::open((dir + name).c_str(), O_RDONLY | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) return;
-    char buf[16384];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        out.Write(std::string_view(buf, static_cast<size_t>(n)));
-    }
-    ::close(fd);
+    CopyToOutput(fd, out);
 }
 
 bool SendFileAs(Output& out, const std::string& path, const std::string& shownName,
@@ -69,14 +74,7 @@ bool SendFileAs(Output& out, const std::string& path, const std::string& shownNa
     }
     out << "Content-Type: application/octet-stream\n" << headerLines;
     out << "Content-Disposition: attachment; filename=\"" << quoted << "\"\n\n";
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        out.Write(std::string_view(buf, static_cast<size_t>(n)));
-    }
-    ::close(fd);
+    CopyToOutput(fd, out);
     return true;
 }
 
